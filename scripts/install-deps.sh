@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the packages Tonewire needs to build and test, where missing.
+# Debian or Ubuntu; uses sudo when not root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang clang-format
+  libgtest-dev libgmock-dev googletest
+  libpulse-dev pulseaudio pulseaudio-utils
+  g++-mingw-w64-x86-64
+  qt6-base-dev libgl-dev
+  iproute2 util-linux
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

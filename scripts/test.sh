@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, then builds and runs every test
+# in a Release build (g++), again under ASan+UBSan (clang), and the threaded
+# tests under TSan (clang). Fails if any step fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "formatting"
+scripts/check-format.sh
+
+step "program sources against the Windows SDK headers"
+scripts/check-windows-headers.sh
+
+step "Release build (g++)"
+CXX=g++ scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release
+(cd build/release && ctest --output-on-failure -j "$jobs")
+
+step "ASan+UBSan build (clang)"
+CXX=clang++ scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=address
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=suppressions="$root/scripts/lsan.supp" \
+  ctest --output-on-failure -j "$jobs")
+
+step "TSan build (clang), threaded tests"
+CXX=clang++ scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=thread
+(cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
+  ctest --output-on-failure -j "$jobs" -L threaded)
+
+step "all passed"
