@@ -1,0 +1,23 @@
+#include "audio/playback_context.h"
+
+#include <dsound.h>
+
+#include "net/sockets.h"
+
+PlaybackContext::PlaybackContext() : notifyEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+PlaybackContext::~PlaybackContext() {
+  CloseGracefully(listenSocket);
+  if (playbackBuffer != nullptr) {
+    playbackBuffer->Stop();
+    playbackBuffer->Release();
+    playbackBuffer = nullptr;
+  }
+  if (playbackDevice != nullptr) {
+    playbackDevice->Release();
+    playbackDevice = nullptr;
+  }
+  if (notifyEvent != nullptr) {
+    CloseHandle(notifyEvent);
+  }
+}

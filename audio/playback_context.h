@@ -1,0 +1,26 @@
+// The Server run's record: playback device, the current connection's ring,
+// the listening socket and the writer's position. Made when the Server worker
+// starts; its destruction releases the socket, the buffer, the device and the
+// event, in that order.
+#pragma once
+
+#include <winsock2.h>
+
+#include <windows.h>
+
+struct IDirectSound;
+struct IDirectSoundBuffer;
+
+struct PlaybackContext {
+  PlaybackContext();
+  ~PlaybackContext();
+  PlaybackContext(const PlaybackContext&) = delete;
+  PlaybackContext& operator=(const PlaybackContext&) = delete;
+
+  IDirectSound* playbackDevice = nullptr;
+  IDirectSoundBuffer* playbackBuffer = nullptr;
+  SOCKET listenSocket = INVALID_SOCKET;
+  HANDLE notifyEvent = nullptr;  // auto-reset, signalled at the ring's notification positions
+  LONG bufferBytes = 0;          // averageBytesPerSecond / 4 of the current header
+  LONG writeOffset = 0;
+};

@@ -1,0 +1,217 @@
+#include "runners/receiver.h"
+
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <dsound.h>
+
+#include <cstdio>
+
+#include "audio/playback_ring.h"
+#include "net/sockets.h"
+#include "net/stream_header.h"
+#include "res/resource.h"
+#include "run/app_state.h"
+#include "run/byte_buffer.h"
+#include "run/error_reporter.h"
+#include "run/run_state.h"
+
+namespace {
+
+constexpr LONG kAcceptWaitUs = 200000;  // 200 ms between looks at the stop flag
+constexpr int kStartCountdown = 2;      // playback starts with the second chunk written
+
+bool StopRequested() { return appState.stopRequested.load() != 0; }
+
+// The socket accept() returned for the connection being served; closed on
+// every way out of the runner.
+struct ConnectionHolder {
+  ConnectionHolder() = default;
+  ~ConnectionHolder() { CloseGracefully(socket); }
+  ConnectionHolder(const ConnectionHolder&) = delete;
+  ConnectionHolder& operator=(const ConnectionHolder&) = delete;
+
+  SOCKET socket = INVALID_SOCKET;
+};
+
+enum class Outcome {
+  kNextConnection,  // the connection is over; wait for the next one
+  kPlay,            // the stored header is valid; play the connection
+  kEndRun,
+};
+
+// The playback device in exclusive use, then the listener on targetPort.
+bool OpenDeviceAndListener(PlaybackContext& context, LPCGUID deviceId) {
+  const HRESULT created = DirectSoundCreate(deviceId, &context.playbackDevice, nullptr);
+  if (FAILED(created)) {
+    ReportError("DirectSoundCreate", created);
+    return false;
+  }
+  const HRESULT level =
+      context.playbackDevice->SetCooperativeLevel(GetDesktopWindow(), DSSCL_EXCLUSIVE);
+  if (FAILED(level)) {
+    ReportError("SetCooperativeLevel", level);
+    return false;
+  }
+  if (!OpenListener(context, appState.targetPort.load())) {
+    MessageBoxA(nullptr, "Cannot open server TCP socket", "Net", MB_ICONERROR);
+    return false;
+  }
+  return true;
+}
+
+// 1 readable, 0 time-out, SOCKET_ERROR on failure.
+int WaitForPendingConnection(SOCKET listener) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(listener, &readable);
+  timeval wait = {0, kAcceptWaitUs};
+  return select(0, &readable, nullptr, nullptr, &wait);
+}
+
+// Waits for the next connection; false when the run is to end (a Stop, an
+// accept error, a failed wait). The accepted socket inherits the listener's
+// non-blocking mode.
+bool AcceptConnection(SOCKET listener, SOCKET& connection) {
+  if (StopRequested()) {
+    return false;
+  }
+  for (;;) {
+    sockaddr_in peer = {};
+    int peerBytes = sizeof peer;
+    connection = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerBytes);
+    if (connection != INVALID_SOCKET) {
+      return !StopRequested();
+    }
+    const int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) {
+      ReportError("Listen for connections", error);
+      return false;
+    }
+    if (WaitForPendingConnection(listener) == SOCKET_ERROR) {
+      return false;
+    }
+    SetStatus("Wait for incoming...");
+    if (StopRequested()) {
+      return false;
+    }
+  }
+}
+
+// Reads the 32 header bytes over the stored header, so that a read that ends
+// early replaces only the bytes that arrived.
+bool ReceiveHeader(SOCKET connection) {
+  HeaderImage image = appState.currentHeader.Image();
+  const bool complete =
+      ReceiveExact(connection, reinterpret_cast<char*>(image.bytes), kHeaderBytes);
+  appState.currentHeader.Store(image);
+  return complete;
+}
+
+// Decides from the header whether the connection is played. After a read
+// that ended early the stored header decides, which may be an earlier
+// connection's.
+Outcome CheckHeader(SOCKET& connection) {
+  if (ReceiveHeader(connection)) {
+    if (IsValidHeader(appState.currentHeader.Get())) {
+      SetStatus("Got config");
+    } else {
+      SetStatus("Got junk");
+      CloseGracefully(connection);
+      return Outcome::kNextConnection;
+    }
+  }
+  if (StopRequested()) {
+    return Outcome::kEndRun;
+  }
+  if (!IsValidHeader(appState.currentHeader.Get())) {
+    CloseGracefully(connection);
+    return Outcome::kNextConnection;
+  }
+  return Outcome::kPlay;
+}
+
+void ShowReceived(int chunks, int bytes) {
+  char text[48];
+  std::snprintf(text, sizeof text, "Received %d %d", chunks, bytes);
+  SetStatus(text);
+}
+
+void StartPlayback(IDirectSoundBuffer* buffer) {
+  const HRESULT played = buffer->Play(0, 0, DSBPLAY_LOOPING);
+  if (FAILED(played)) {
+    ReportError("Play", played);
+  }
+}
+
+// Writes whatever arrives into the playback ring until the connection ends
+// (then the buffer is released) or a Stop ends the run.
+Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& connection) {
+  int countdown = kStartCountdown;
+  int chunks = 0;
+  char* data = reinterpret_cast<char*>(block.data());
+  for (;;) {
+    if (StopRequested()) {
+      return Outcome::kEndRun;
+    }
+    int count = 0;
+    if (!ReceiveSome(connection, data, static_cast<int>(block.size()), count)) {
+      CloseGracefully(connection);
+      ReleasePlaybackBuffer(context);
+      return Outcome::kNextConnection;
+    }
+    if (count == 0) {
+      continue;
+    }
+    ShowReceived(chunks, count);
+    ++chunks;
+    if (countdown > 0) {
+      --countdown;
+    }
+    // A failed write drops the chunk; the connection goes on.
+    if (WritePlaybackBlock(context, block.data(), count) && countdown == 0) {
+      StartPlayback(context.playbackBuffer);
+      countdown = -1;
+    }
+  }
+}
+
+Outcome PlayConnection(PlaybackContext& context, ByteBuffer& block, SOCKET& connection) {
+  SetStatus("Playback");
+  if (FAILED(SetUpPlaybackBuffer(context, context.playbackDevice, &context.playbackBuffer))) {
+    return Outcome::kEndRun;
+  }
+  EnableWindow(GetDlgItem(appState.mainWindow.load(), IDC_CLIENT_INFO), TRUE);
+  return ReceiveIntoRing(context, block, connection);
+}
+
+// One connection from its header to its end.
+Outcome ServeConnection(PlaybackContext& context, ByteBuffer& block, SOCKET& connection) {
+  const Outcome header = CheckHeader(connection);
+  if (header != Outcome::kPlay) {
+    return header;
+  }
+  return PlayConnection(context, block, connection);
+}
+
+void ServeConnections(PlaybackContext& context, ByteBuffer& block, SOCKET& connection) {
+  while (AcceptConnection(context.listenSocket, connection)) {
+    if (ServeConnection(context, block, connection) == Outcome::kEndRun) {
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+DWORD RunReceiver(PlaybackContext& context, LPCGUID deviceId) {
+  RunGuard guard;
+  ByteBuffer block(kBlockBytes);
+  ConnectionHolder connection;
+  SetStatus("Running TCP server...");
+  if (block.valid() && OpenDeviceAndListener(context, deviceId)) {
+    ServeConnections(context, block, connection.socket);
+  }
+  return 0;
+}

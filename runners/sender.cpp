@@ -1,0 +1,96 @@
+#include "runners/sender.h"
+
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <dsound.h>
+
+#include "audio/capture_ring.h"
+#include "net/sockets.h"
+#include "net/stream_header.h"
+#include "run/app_state.h"
+#include "run/byte_buffer.h"
+#include "run/error_reporter.h"
+#include "run/run_state.h"
+
+namespace {
+
+// A failed capture read is tried again after this wait on the ring's event,
+// the reader's own step, so a capture device that is gone for good costs
+// about a hundred attempts a second instead of a busy core.
+constexpr DWORD kReadRetryWaitMs = 10;
+
+bool StopRequested() { return appState.stopRequested.load() != 0; }
+
+// The format the capture buffer was granted, as the header announces it. A
+// failed read-back leaves it zero-filled, which the Server refuses when it
+// builds its playback buffer.
+StreamHeader HeaderForCaptureBuffer(IDirectSoundCaptureBuffer* buffer) {
+  WAVEFORMATEX format = {};
+  buffer->GetFormat(&format, sizeof format, nullptr);
+  return MakeHeader(format, kBlockBytes);
+}
+
+bool SendHeader(SOCKET connection, const StreamHeader& header) {
+  const HeaderImage image = EncodeHeader(header);
+  return SendAll(connection, reinterpret_cast<const char*>(image.bytes), kHeaderBytes);
+}
+
+// Everything between the status "Running TCP client..." and the end of the
+// run. Returns when the run is over; the transfer block is released on return.
+void CaptureAndSend(CaptureContext& context, LPCGUID deviceId) {
+  const HRESULT created = DirectSoundCaptureCreate(deviceId, &context.captureDevice, nullptr);
+  if (FAILED(created)) {
+    ReportError("CreateCapture", created);
+    return;
+  }
+  if (!OpenConnection(context, appState.targetHost, appState.targetPort.load())) {
+    return;
+  }
+  const HRESULT setUp = SetUpCaptureBuffer(context, context.captureDevice, &context.captureBuffer);
+  if (FAILED(setUp)) {
+    ReportError("CreateCaptureBuffer", setUp);
+    return;
+  }
+  const StreamHeader header = HeaderForCaptureBuffer(context.captureBuffer);
+  ByteBuffer block(kBlockBytes);
+  if (!block.valid()) {
+    return;
+  }
+  if (!SendHeader(context.connectionSocket, header)) {
+    MessageBoxA(nullptr, "Cannot write config", "Net", MB_ICONERROR);
+    return;
+  }
+  SetStatus("Transmitting");
+  if (FAILED(context.captureBuffer->Start(DSCBSTART_LOOPING))) {
+    return;
+  }
+  SendCapturedBlocks(context, header, block);
+}
+
+}  // namespace
+
+void SendCapturedBlocks(CaptureContext& context, const StreamHeader& header, ByteBuffer& block) {
+  while (!StopRequested()) {
+    LONG length = 0;
+    if (ReadCaptureBlock(context, block.data(), header, length)) {
+      if (!SendAll(context.connectionSocket, reinterpret_cast<const char*>(block.data()), length)) {
+        return;
+      }
+    } else if (!StopRequested()) {
+      WaitForSingleObject(context.notifyEvent, kReadRetryWaitMs);
+    }
+  }
+}
+
+DWORD RunSender(CaptureContext& context, LPCGUID deviceId) {
+  RunGuard guard;
+  SetStatus("Running TCP client...");
+  CaptureAndSend(context, deviceId);
+  // Stopped but kept: the worker's context releases it after FinishRun.
+  if (context.captureBuffer != nullptr) {
+    context.captureBuffer->Stop();
+  }
+  return 0;
+}

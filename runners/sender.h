@@ -1,0 +1,18 @@
+// The body of a Client run: capture, connect, announce the format, stream.
+#pragma once
+
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include "audio/capture_context.h"
+#include "net/stream_header.h"
+#include "run/byte_buffer.h"
+
+DWORD RunSender(CaptureContext& context, LPCGUID deviceId);
+
+// The block loop of a running Client, once the header has gone and capture
+// runs: reads each block out of the capture ring and sends it whole, until a
+// stop request or a failed send. A failed read is tried again after a wait of
+// at most 10 ms on the ring's event, never at once.
+void SendCapturedBlocks(CaptureContext& context, const StreamHeader& header, ByteBuffer& block);

@@ -1,0 +1,295 @@
+// The Server run end to end: the built-in "Silent output" device, real
+// loopback clients, the worker started as the program starts it.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "run/app_state.h"
+#include "run/workers.h"
+#include "tests/runners/output_recorder.h"
+#include "tests/runners/run_checks.h"
+#include "tests/runners/run_harness.h"
+#include "tests/support/loopback_peer.h"
+
+namespace {
+
+namespace peer = twtest::peer;
+using twtest::OutputRecorder;
+using twtest::RunHarness;
+using Bytes = std::vector<unsigned char>;
+
+constexpr char kWaiting[] = "Wait for incoming...";
+constexpr size_t kChunkBytes = 24576;
+constexpr size_t kRingBytes = 44100;  // a quarter second of 44100 Hz 16-bit stereo
+
+void PutWord(Bytes& out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.push_back(static_cast<unsigned char>(value >> shift));
+  }
+}
+
+// A header for 44100 Hz, 2 channels, 16 bits, built by hand in wire order.
+Bytes HeaderBytes(const char (&magic)[9], std::uint32_t blockLength) {
+  Bytes out(magic, magic + 8);
+  for (std::uint32_t field : {44100u, 2u, 16u, 176400u, 4u, blockLength}) {
+    PutWord(out, field);
+  }
+  return out;
+}
+
+Bytes ValidHeader() { return HeaderBytes("VORTELIN", 24576); }
+
+// Stream bytes whose every 4-byte frame holds its own number, counted from
+// 1 (so that no frame is silence) across the whole connection.
+Bytes NumberedFrames(std::uint32_t firstFrame, size_t frames) {
+  Bytes out;
+  for (size_t i = 0; i < frames; ++i) {
+    PutWord(out, firstFrame + static_cast<std::uint32_t>(i));
+  }
+  return out;
+}
+
+bool Send(int fd, const Bytes& bytes) { return peer::SendAll(fd, bytes.data(), bytes.size()); }
+
+int PickFreePort() { return peer::ClosedPort(); }
+
+// Starts a Server run on a free port and waits until it listens.
+bool StartServer(RunHarness& harness) {
+  appState.targetHost[0] = '\0';
+  appState.targetPort.store(PickFreePort());
+  return harness.StartWorker(PlaybackWorker) && harness.WaitForStatus(kWaiting, 3000);
+}
+
+// Waits until the runner is back at waiting for a connection after text.
+bool WaitForWaitingAfter(RunHarness& harness, const std::string& text) {
+  if (!harness.WaitForStatus(text, 5000)) {
+    return false;
+  }
+  return harness.WaitForStatus(kWaiting, 3000, harness.StatusCount(kWaiting) + 1);
+}
+
+bool PeerSeesEnd(int fd) {
+  unsigned char byte = 0;
+  return peer::Receive(fd, &byte, 1, 3000) == 0;
+}
+
+void StopAndExpectEnd(RunHarness& harness) {
+  harness.RequestStop();
+  EXPECT_TRUE(harness.WaitForWorkerEnd(2000));
+  twtest::ExpectRunEndedOnce(harness);
+}
+
+TEST(ReceiverPlayback, PlaysTheStreamInOrderAfterTheStartUpOverwrite) {
+  OutputRecorder output;
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  EXPECT_FALSE(harness.ClientInfoEnabled());
+
+  constexpr size_t kChunks = 10;
+  constexpr size_t kFramesPerChunk = kChunkBytes / 4;
+  const int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  ASSERT_TRUE(Send(client, NumberedFrames(1, kChunks * kFramesPerChunk)));
+  peer::Close(client);
+  ASSERT_TRUE(WaitForWaitingAfter(harness, "Received 9 24576"));
+
+  std::vector<std::string> expected = {"Running TCP server...", "Got config", "Playback"};
+  for (size_t i = 0; i < kChunks; ++i) {
+    expected.push_back("Received " + std::to_string(i) + " 24576");
+  }
+  EXPECT_EQ(expected, harness.StatusTextsBesidesWaiting());
+  EXPECT_TRUE(harness.ClientInfoEnabled());  // stays enabled between connections
+
+  // Chunks 1 and 2 went into the stopped ring; the second wrapped over the
+  // first's start, so play begins with the second chunk's last 5052 bytes.
+  const std::vector<std::uint32_t> played = output.Frames();
+  constexpr size_t kWrappedFrames = (2 * kChunkBytes - kRingBytes) / 4;  // 1263
+  constexpr std::uint32_t kThirdChunk = 2 * kFramesPerChunk + 1;
+  ASSERT_GE(played.size(), kWrappedFrames);
+  for (size_t i = 0; i < kWrappedFrames; ++i) {
+    ASSERT_EQ(kThirdChunk - kWrappedFrames + i, played[i]) << "frame " << i;
+  }
+  // Until the third chunk plays, only start-up bytes (the first two chunks)
+  // may follow; from it on, every frame is the next one sent.
+  size_t third = kWrappedFrames;
+  while (third < played.size() && played[third] != kThirdChunk) {
+    ASSERT_LT(played[third], kThirdChunk) << "frame " << third;
+    ++third;
+  }
+  ASSERT_LT(third, played.size()) << "the third chunk never played";
+  for (size_t i = third + 1; i < played.size(); ++i) {
+    ASSERT_EQ(played[i - 1] + 1, played[i]) << "frame " << i;
+  }
+  EXPECT_GE(played.size() - third, 3 * kFramesPerChunk);
+
+  // A stop while waiting for the next connection.
+  StopAndExpectEnd(harness);
+  EXPECT_EQ(0u, harness.BoxCount());
+  const StreamHeader kept = appState.currentHeader.Get();
+  EXPECT_EQ(44100u, kept.samplesPerSecond);
+  EXPECT_EQ(24576u, kept.blockLength);
+}
+
+TEST(ReceiverHeaders, EveryKindOfJunkIsRefusedAndTheNextConnectionServed) {
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  const std::vector<Bytes> junk = {
+      HeaderBytes("VORTELIM", 24576),  // magic wrong in its last byte
+      HeaderBytes("VORTELIN", 0),
+      HeaderBytes("VORTELIN", 4096001),
+  };
+  for (size_t i = 0; i < junk.size(); ++i) {
+    SCOPED_TRACE(i);
+    const int client = peer::Connect(appState.targetPort.load());
+    ASSERT_GE(client, 0);
+    ASSERT_TRUE(Send(client, junk[i]));
+    EXPECT_TRUE(PeerSeesEnd(client));
+    EXPECT_TRUE(harness.WaitForStatus("Got junk", 3000, i + 1));
+    peer::Close(client);
+  }
+  EXPECT_EQ(0u, harness.StatusCount("Playback"));
+
+  // The largest block length accepted; the receive block stays 24576 bytes.
+  const int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, HeaderBytes("VORTELIN", 4096000)));
+  ASSERT_TRUE(Send(client, NumberedFrames(1, 30000 / 4)));
+  EXPECT_TRUE(harness.WaitForStatus("Received 1 5424", 3000));
+  EXPECT_EQ(
+      (std::vector<std::string>{"Running TCP server...", "Got junk", "Got junk", "Got junk",
+                                "Got config", "Playback", "Received 0 24576", "Received 1 5424"}),
+      harness.StatusTextsBesidesWaiting());
+
+  // A stop while the connection is open and silent closes it.
+  StopAndExpectEnd(harness);
+  EXPECT_TRUE(PeerSeesEnd(client));
+  EXPECT_EQ(0u, harness.BoxCount());
+  EXPECT_EQ(4096000u, appState.currentHeader.Get().blockLength);
+  peer::Close(client);
+}
+
+TEST(ReceiverHeaders, AHeaderCutShortFallsBackOnWhatIsStored) {
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+
+  // The run's first connection ends after 4 bytes: they land over the
+  // invalid marker, which still fails, and the connection is closed silently.
+  int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(peer::SendAll(client, "VORT", 4));
+  peer::Close(client);
+  for (int i = 0; i < 300 && twtest::StoredMagic() != "VORTSSTR"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ("VORTSSTR", twtest::StoredMagic());
+
+  client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  ASSERT_TRUE(Send(client, NumberedFrames(1, 250)));
+  ASSERT_TRUE(harness.WaitForStatus("Received 0 1000", 3000));
+  peer::Close(client);
+
+  // A later connection ends after its magic: the stored header, the earlier
+  // connection's, passes again, so a buffer is made without "Got config".
+  client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(peer::SendAll(client, "VORTELIN", 8));
+  peer::Close(client);
+  ASSERT_TRUE(harness.WaitForStatus("Playback", 3000, 2));
+  ASSERT_TRUE(harness.WaitForStatus(kWaiting, 3000, harness.StatusCount(kWaiting) + 1));
+  EXPECT_EQ((std::vector<std::string>{"Running TCP server...", "Got config", "Playback",
+                                      "Received 0 1000", "Playback"}),
+            harness.StatusTextsBesidesWaiting());
+
+  StopAndExpectEnd(harness);
+  EXPECT_EQ(0u, harness.BoxCount());
+}
+
+TEST(ReceiverConnections, OneClientAtATimeAndPlaybackStartsWithTheSecondChunk) {
+  OutputRecorder output;
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  const int first = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(first, 0);
+  ASSERT_TRUE(Send(first, ValidHeader()));
+  ASSERT_TRUE(Send(first, NumberedFrames(1, 250)));
+  ASSERT_TRUE(harness.WaitForStatus("Received 0 1000", 3000));
+
+  const int second = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(second, 0);
+  ASSERT_TRUE(Send(second, ValidHeader()));
+  ASSERT_TRUE(Send(second, NumberedFrames(1, 500)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(1u, harness.StatusCount("Got config"));  // the second waits its turn
+  EXPECT_EQ(0u, output.ByteCount());                 // one chunk does not start playback
+
+  peer::Close(first);
+  EXPECT_TRUE(harness.WaitForStatus("Received 0 2000", 3000));
+  EXPECT_EQ(2u, harness.StatusCount("Got config"));
+  EXPECT_EQ(0u, output.ByteCount());
+
+  ASSERT_TRUE(Send(second, NumberedFrames(501, 750)));
+  EXPECT_TRUE(harness.WaitForStatus("Received 1 3000", 3000));
+  for (int i = 0; i < 300 && output.ByteCount() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GT(output.ByteCount(), 0u);
+
+  peer::Close(second);
+  StopAndExpectEnd(harness);
+  EXPECT_EQ(0u, harness.BoxCount());
+}
+
+TEST(ReceiverStop, AStopDuringAnErrorBoxTakesEffectOnceTheBoxIsDismissed) {
+  RunHarness harness;
+  harness.HoldBoxes(true);
+  ASSERT_TRUE(StartServer(harness));
+  const int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  ASSERT_TRUE(Send(client, NumberedFrames(1, 250)));
+  ASSERT_TRUE(harness.WaitForStatus("Received 0 1000", 3000));
+  peer::CloseWithReset(client);
+
+  ASSERT_TRUE(harness.WaitForBoxCount(1, 3000));
+  EXPECT_EQ("Error 0x2746 in ReceiveData", harness.Boxes()[0].caption);
+  harness.RequestStop();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(harness.WorkerEnded());  // held in the box, the worker cannot see the stop
+  harness.Dismiss(0);
+  EXPECT_TRUE(harness.WaitForWorkerEnd(2000));
+  twtest::ExpectRunEndedOnce(harness);
+  EXPECT_EQ(1u, harness.BoxCount());
+}
+
+TEST(ReceiverSetUp, APortInUseGivesTheListenerBoxAndEndsTheRun) {
+  int port = 0;
+  const int holder = peer::Listen(&port);
+  ASSERT_GE(holder, 0);
+  RunHarness harness;
+  appState.targetPort.store(port);
+  ASSERT_TRUE(harness.StartWorker(PlaybackWorker));
+
+  twtest::ExpectRunEndedOnce(harness);
+  const auto boxes = harness.Boxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ("Cannot open server TCP socket", boxes[0].text);
+  EXPECT_EQ("Net", boxes[0].caption);
+  EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), boxes[0].style);
+  EXPECT_EQ(nullptr, boxes[0].owner);
+  peer::Close(holder);
+}
+
+}  // namespace
