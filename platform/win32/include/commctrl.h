@@ -13,6 +13,12 @@
 #define PBM_GETPOS (WM_USER + 8)
 #define PBS_SMOOTH 0x01
 
+struct PBRANGE {
+  int iLow;
+  int iHigh;
+};
+using PPBRANGE = PBRANGE*;
+
 #define TBM_GETPOS (WM_USER)
 #define TBM_GETRANGEMIN (WM_USER + 1)
 #define TBM_GETRANGEMAX (WM_USER + 2)

@@ -24,8 +24,11 @@ using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 
 #define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
 #define SUBLANG_DEFAULT 0x01
+#define SUBLANG_SYS_DEFAULT 0x02
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+#define PRIMARYLANGID(lgid) ((WORD)(lgid) & 0x3ff)
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
                            LPTHREAD_START_ROUTINE startAddress, LPVOID parameter,

@@ -120,9 +120,12 @@ using LPMSG = MSG*;
 #define BST_CHECKED 0x0001
 #define BN_CLICKED 0
 
+// Edit field messages and notifications.
+#define EM_SETSEL 0x00B1
 #define EN_CHANGE 0x0300
 
 // Combo box messages, notifications and results.
+#define CB_SETEDITSEL 0x0142
 #define CB_ADDSTRING 0x0143
 #define CB_DELETESTRING 0x0144
 #define CB_GETCOUNT 0x0146
