@@ -29,7 +29,7 @@ struct AppState {
   std::atomic<LONG> stopRequested{0};
   std::atomic<LONG> runState{kRunIdle};
   HANDLE workerThread = nullptr;  // user-interface thread only
-  std::atomic<LONG> volume{0};     // hundredths of a decibel, -5000..0
+  std::atomic<LONG> volume{0};    // hundredths of a decibel, -5000..0
   std::atomic<LONG> appliedVolume{-1};
   SharedHeader currentHeader;
   std::atomic<LONG> winsockStarted{0};

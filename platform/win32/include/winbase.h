@@ -28,7 +28,7 @@ using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
 #define SUBLANG_DEFAULT 0x01
 #define SUBLANG_SYS_DEFAULT 0x02
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
-#define PRIMARYLANGID(lgid) ((WORD)(lgid) & 0x3ff)
+#define PRIMARYLANGID(lgid) ((WORD)(lgid)&0x3ff)
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
                            LPTHREAD_START_ROUTINE startAddress, LPVOID parameter,
@@ -37,8 +37,8 @@ BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);
 DWORD WINAPI GetCurrentThreadId();
 BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 
-HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,
-                           BOOL initialState, LPCSTR name);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
+                           LPCSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
 BOOL WINAPI ResetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
@@ -48,6 +48,6 @@ void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD errorCode);
 
-DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId,
-                            DWORD languageId, LPSTR buffer, DWORD size, void* arguments);
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                            LPSTR buffer, DWORD size, void* arguments);
 HLOCAL WINAPI LocalFree(HLOCAL memory);

@@ -1,7 +1,7 @@
 // The Windows interfaces the program calls, re-created on Linux.
 #pragma once
 
+#include "winbase.h"
 #include "windef.h"
 #include "winerror.h"
-#include "winbase.h"
 #include "winuser.h"
