@@ -4,14 +4,15 @@
 #pragma once
 
 #include <windows.h>
-#include <mmsystem.h>
+
+#include <mmsystem.h>  // after windows.h, as the SDK needs
 
 #include <atomic>
 #include <cstdint>
 
 inline constexpr DWORD kHeaderBytes = 32;
-inline constexpr DWORD kBlockBytes = 24576;         // 0x6000
-inline constexpr DWORD kMaxBlockLength = 4096000;   // 0x3E8000
+inline constexpr DWORD kBlockBytes = 24576;        // 0x6000
+inline constexpr DWORD kMaxBlockLength = 4096000;  // 0x3E8000
 inline constexpr char kHeaderMagic[8] = {'V', 'O', 'R', 'T', 'E', 'L', 'I', 'N'};
 inline constexpr char kInvalidMagic[8] = {'B', 'O', 'G', 'U', 'S', 'S', 'T', 'R'};
 
@@ -51,6 +52,7 @@ class SharedHeader {
   StreamHeader Get() const { return DecodeHeader(Image()); }
 
  private:
+  friend void InvalidateHeader(SharedHeader& header);
   std::atomic<std::uint32_t> words_[kHeaderBytes / 4];
 };
 

@@ -1,0 +1,63 @@
+// The socket operations of both roles: start the library once, open a
+// connection (Client) or a listener (Server), move bytes over non-blocking
+// sockets in short readiness waits, close in an orderly way.
+//
+// Thread contract: StartWinsockOnce runs on the user-interface thread, every
+// other operation on the worker. The loops read appState.stopRequested
+// between bounded waits (50 ms receiving, 10 ms sending), so a Stop ends
+// them within one more wait. Send, receive and connect failures are shown
+// with ReportError (a modal box that blocks the worker until dismissed);
+// other failures are silent and left to the caller. Lengths and counts are
+// 32-bit ints, as Windows' send and recv take them.
+#pragma once
+
+#include <winsock2.h>
+
+#include <windows.h>
+
+struct CaptureContext;
+struct PlaybackContext;
+
+// Starts Winsock 2.2 unless appState.winsockStarted says it is; false when
+// WSAStartup fails (the next call tries again).
+bool StartWinsockOnce();
+
+// Non-blocking mode and TCP_NODELAY; false when either cannot be set.
+bool ConfigureSocket(SOCKET sock);
+
+// Connects context.connectionSocket to host (dotted IPv4, never looked up)
+// and the low 16 bits of port, blocking until the attempt ends, then
+// configures it. The socket stays in the context whatever the result.
+// Reports "Connect".
+bool OpenConnection(CaptureContext& context, const char* host, int port);
+
+// A configured listening socket in context.listenSocket, SO_REUSEADDR, bound
+// to INADDR_ANY and the low 16 bits of port, backlog 5. The socket stays in
+// the context whatever the result. Reports nothing.
+bool OpenListener(PlaybackContext& context, int port);
+
+// Shuts the socket down, drains what is readable without waiting, closes it
+// and sets the holder to INVALID_SOCKET. Nothing for a holder that has none.
+void CloseGracefully(SOCKET& holder);
+
+// Receives into buffer until capacity bytes are in or no data comes for
+// 50 ms. True: count (0 .. capacity) bytes are valid. False: stop using the
+// connection; count is the bytes of this call after a stop request, 0 after
+// the peer's orderly close, -1 after a reported error ("ReceiveData"), and
+// unchanged when the readiness wait itself failed.
+bool ReceiveSome(SOCKET sock, char* buffer, int capacity, int& count);
+
+// Exactly length bytes, in as many ReceiveSome calls as needed. False when
+// the connection ends, fails or a stop is requested first; the bytes that
+// did arrive are in the buffer from its start. A negative length is false.
+bool ReceiveExact(SOCKET sock, char* buffer, int length);
+
+// Sends until everything is taken or the socket stays unwritable for 10 ms.
+// True with count = the bytes sent (also when it stops for a stop request);
+// false after a reported error ("SendData") or a failed readiness wait, with
+// count unchanged.
+bool SendSome(SOCKET sock, const char* data, int length, int& count);
+
+// Exactly length bytes, in as many SendSome calls as needed. False on an
+// error or a stop request first. A negative length is false.
+bool SendAll(SOCKET sock, const char* data, int length);
