@@ -1,0 +1,35 @@
+// The Server's playback ring: per connection, a looping playback buffer of a
+// quarter second in the announced format, filled ahead of the play cursor.
+//
+// Thread contract: worker thread only. WritePlaybackBlock reads
+// appState.volume once per call and appState.stopRequested after the volume
+// step and after every wait of at most 500 ms.
+#pragma once
+
+#include <winsock2.h>
+
+#include <dsound.h>
+#include <windows.h>
+
+#include "audio/playback_context.h"
+
+// DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPOSITIONNOTIFY | DSBCAPS_GLOBALFOCUS |
+// DSBCAPS_GETCURRENTPOSITION2 (0x18180).
+inline constexpr DWORD kPlaybackBufferFlags = DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPOSITIONNOTIFY |
+                                              DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2;
+
+// Makes the stopped playback buffer in *bufferOut from appState.currentHeader,
+// with its notification positions, resets appliedVolume and the write offset,
+// and sets the buffer meter's range. Returns the status of the last step; a
+// failed step has been reported. E_INVALIDARG, unreported and with nothing
+// changed, for a null device or out location.
+HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
+                            IDirectSoundBuffer** bufferOut);
+
+// Applies a changed volume, then writes length bytes of source into the ring
+// at writeOffset once there is room behind the play cursor. False on a stop
+// request or a reported failure; the bytes are then dropped.
+bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG length);
+
+// Stops and releases the current buffer, if any.
+void ReleasePlaybackBuffer(PlaybackContext& context);

@@ -1,0 +1,90 @@
+#include "platform/dsound/builtin/builtin_streams.h"
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+
+#include "platform/dsound/builtin/builtin_clock.h"
+#include "platform/dsound/builtin/test_tone.h"
+
+namespace twplat::sound {
+namespace {
+
+// Frames moved per step: 50 ms, ten ticks' worth.
+constexpr DWORD kChunkDivisor = 20;
+// After a stall longer than this (a suspended process, a debugger) the
+// stream skips ahead instead of racing through the backlog.
+constexpr std::uint64_t kMaxBacklogSeconds = 1;
+
+class BuiltinStream final : public DeviceStream, public ClockedStream {
+ public:
+  BuiltinStream(Direction direction, SoundRing& ring)
+      : direction_(direction),
+        ring_(ring),
+        tone_(ring.format()),
+        chunkFrames_(ring.format().nSamplesPerSec / kChunkDivisor + 1) {}
+
+  ~BuiltinStream() override { BuiltinClock::Get().Remove(this); }
+
+  bool Start() {
+    scratch_.reset(new (std::nothrow) BYTE[chunkFrames_ * ring_.format().nBlockAlign]);
+    if (scratch_ == nullptr) {
+      return false;
+    }
+    start_ = std::chrono::steady_clock::now();
+    BuiltinClock::Get().Add(this);
+    return true;
+  }
+
+  bool Failed() const override { return false; }
+
+  void Advance(std::chrono::steady_clock::time_point now) override {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start_);
+    const std::uint64_t rate = ring_.format().nSamplesPerSec;
+    const std::uint64_t due = static_cast<std::uint64_t>(elapsed.count()) * rate / 1000000000ULL;
+    if (due > framesDone_ + kMaxBacklogSeconds * rate) {
+      framesDone_ = due - chunkFrames_;
+    }
+    while (framesDone_ < due) {
+      const auto frames =
+          static_cast<DWORD>(std::min<std::uint64_t>(due - framesDone_, chunkFrames_));
+      Move(frames);
+      framesDone_ += frames;
+    }
+  }
+
+ private:
+  void Move(DWORD frames) {
+    const DWORD bytes = frames * ring_.format().nBlockAlign;
+    if (direction_ == Direction::kCapture) {
+      tone_.Fill(scratch_.get(), frames);
+      ring_.Capture(scratch_.get(), bytes);
+    } else {
+      ring_.Render(scratch_.get(), bytes);
+      BuiltinClock::Get().Tap(scratch_.get(), bytes, ring_.format());
+    }
+  }
+
+  const Direction direction_;
+  SoundRing& ring_;
+  TestTone tone_;
+  const DWORD chunkFrames_;
+  std::unique_ptr<BYTE[]> scratch_;
+  std::chrono::steady_clock::time_point start_;
+  std::uint64_t framesDone_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<DeviceStream> OpenBuiltinStream(Direction direction, SoundRing& ring,
+                                                HRESULT* result) {
+  auto stream = std::make_unique<BuiltinStream>(direction, ring);
+  if (!stream->Start()) {
+    *result = DSERR_OUTOFMEMORY;
+    return nullptr;
+  }
+  *result = DS_OK;
+  return stream;
+}
+
+}  // namespace twplat::sound

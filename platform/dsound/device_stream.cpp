@@ -1,0 +1,25 @@
+#include "platform/dsound/device_stream.h"
+
+#include "platform/dsound/builtin/builtin_streams.h"
+#include "platform/dsound/device_registry.h"
+#include "platform/dsound/pulse/pulse_devices.h"
+#include "platform/dsound/pulse/pulse_stream.h"
+
+namespace twplat::sound {
+
+std::unique_ptr<DeviceStream> OpenDeviceStream(const DeviceChoice& device, SoundRing& ring,
+                                               HRESULT* result) {
+  if (device.backend == BackendKind::kBuiltin) {
+    return OpenBuiltinStream(device.direction, ring, result);
+  }
+  return OpenPulseStream(device, ring, result);
+}
+
+bool DeviceReachable(const DeviceChoice& device) {
+  if (device.backend == BackendKind::kBuiltin) {
+    return true;
+  }
+  return !BuiltinOnly() && PulseReachable();
+}
+
+}  // namespace twplat::sound

@@ -1,0 +1,197 @@
+#include "platform/dsound/pulse/pulse_stream.h"
+
+#include <atomic>
+
+#include "platform/dsound/pulse/handover.h"
+#include "platform/dsound/pulse/pulse_connection.h"
+
+namespace twplat::sound {
+namespace {
+
+// Device latency is set here, never left to the server, whose defaults can
+// reach two seconds. 20 ms of playback queue keeps the sound close behind the
+// ring without underruns on a loaded machine; 10 ms capture fragments reach
+// the ring in about as much time.
+constexpr pa_usec_t kPlaybackQueueUs = 20000;
+constexpr pa_usec_t kCaptureFragmentUs = 10000;
+
+pa_sample_format_t SampleFormat(WORD bitsPerSample) {
+  switch (bitsPerSample) {
+    case 8:
+      return PA_SAMPLE_U8;
+    case 16:
+      return PA_SAMPLE_S16LE;
+    case 24:
+      return PA_SAMPLE_S24LE;
+    case 32:
+      return PA_SAMPLE_S32LE;
+    default:
+      return PA_SAMPLE_INVALID;
+  }
+}
+
+class PulseStream final : public DeviceStream {
+ public:
+  PulseStream(Direction direction, SoundRing& ring) : direction_(direction), ring_(ring) {}
+
+  ~PulseStream() override {
+    if (stream_ != nullptr) {
+      pa_threaded_mainloop_lock(mainloop_);
+      Detach();
+      pa_threaded_mainloop_unlock(mainloop_);
+    }
+    Handover::Pass();
+  }
+
+  bool Failed() const override { return failed_.load(std::memory_order_acquire); }
+
+  HRESULT Connect(PulseSession& session, const char* deviceName);
+
+ private:
+  HRESULT Create(PulseSession& session);
+  bool Attach(const char* deviceName, const pa_sample_spec& spec);
+  bool WaitReady(PulseSession& session);
+  void Detach();
+
+  static void OnState(pa_stream* stream, void* self);
+  static void OnWrite(pa_stream* stream, size_t bytes, void* self);
+  static void OnRead(pa_stream* stream, size_t bytes, void* self);
+
+  const Direction direction_;
+  SoundRing& ring_;
+  pa_threaded_mainloop* mainloop_ = nullptr;
+  pa_stream* stream_ = nullptr;
+  std::atomic<bool> failed_{false};
+};
+
+HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
+  mainloop_ = session.mainloop();
+  const WAVEFORMATEX& format = ring_.format();
+  const pa_sample_spec spec{SampleFormat(format.wBitsPerSample), format.nSamplesPerSec,
+                            static_cast<uint8_t>(format.nChannels)};
+  if (!pa_sample_spec_valid(&spec)) {
+    return DSERR_BADFORMAT;
+  }
+  pa_channel_map map;
+  // The channel order of multichannel PCM on the wire is the Windows one.
+  const pa_channel_map* order =
+      pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX);
+  const char* name = direction_ == Direction::kPlayback ? "Playback" : "Capture";
+  stream_ = pa_stream_new(session.context(), name, &spec, order);
+  if (stream_ == nullptr) {
+    return pa_context_errno(session.context()) == PA_ERR_INVALID ? DSERR_BADFORMAT
+                                                                 : DSERR_BUFFERLOST;
+  }
+  Handover::Pass();
+  pa_stream_set_state_callback(stream_, OnState, this);
+  if (!Attach(deviceName, spec) || !WaitReady(session)) {
+    return DSERR_BUFFERLOST;
+  }
+  return DS_OK;
+}
+
+bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
+  pa_buffer_attr attributes;
+  attributes.maxlength = static_cast<uint32_t>(-1);
+  attributes.prebuf = static_cast<uint32_t>(-1);
+  attributes.minreq = static_cast<uint32_t>(-1);
+  attributes.tlength = static_cast<uint32_t>(-1);
+  attributes.fragsize = static_cast<uint32_t>(-1);
+  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
+  if (direction_ == Direction::kPlayback) {
+    attributes.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackQueueUs, &spec));
+    pa_stream_set_write_callback(stream_, OnWrite, this);
+    return pa_stream_connect_playback(stream_, deviceName, &attributes, flags, nullptr, nullptr) ==
+           0;
+  }
+  attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kCaptureFragmentUs, &spec));
+  pa_stream_set_read_callback(stream_, OnRead, this);
+  return pa_stream_connect_record(stream_, deviceName, &attributes, flags) == 0;
+}
+
+bool PulseStream::WaitReady(PulseSession& session) {
+  pa_stream* stream = stream_;
+  session.Wait(
+      [stream] {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+      },
+      kPulseTimeoutMs);
+  return pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+// With the main loop locked: once the callbacks are cleared no callback of
+// this stream runs again.
+void PulseStream::Detach() {
+  pa_stream_set_state_callback(stream_, nullptr, nullptr);
+  pa_stream_set_write_callback(stream_, nullptr, nullptr);
+  pa_stream_set_read_callback(stream_, nullptr, nullptr);
+  pa_stream_disconnect(stream_);
+  pa_stream_unref(stream_);
+  stream_ = nullptr;
+}
+
+void PulseStream::OnState(pa_stream* stream, void* self) {
+  auto* owner = static_cast<PulseStream*>(self);
+  const CallbackScope scope;
+  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+    owner->failed_.store(true, std::memory_order_release);
+  }
+  pa_threaded_mainloop_signal(owner->mainloop_, 0);
+}
+
+// Fills the server's buffers straight from the ring, whole frames at a time.
+void PulseStream::OnWrite(pa_stream* stream, size_t bytes, void* self) {
+  auto* owner = static_cast<PulseStream*>(self);
+  const CallbackScope scope;
+  const size_t frameBytes = owner->ring_.format().nBlockAlign;
+  while (bytes >= frameBytes) {
+    void* data = nullptr;
+    size_t granted = bytes;
+    if (pa_stream_begin_write(stream, &data, &granted) < 0 || data == nullptr) {
+      return;
+    }
+    granted -= granted % frameBytes;
+    if (granted == 0) {
+      pa_stream_cancel_write(stream);
+      return;
+    }
+    owner->ring_.Render(static_cast<BYTE*>(data), static_cast<DWORD>(granted));
+    pa_stream_write(stream, data, granted, nullptr, 0, PA_SEEK_RELATIVE);
+    bytes = granted < bytes ? bytes - granted : 0;
+  }
+}
+
+void PulseStream::OnRead(pa_stream* stream, size_t, void* self) {
+  auto* owner = static_cast<PulseStream*>(self);
+  const CallbackScope scope;
+  const void* data = nullptr;
+  size_t bytes = 0;
+  while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) == 0) {
+    if (bytes == 0) {
+      return;
+    }
+    // A hole in the recording (data null) becomes silence.
+    owner->ring_.Capture(static_cast<const BYTE*>(data), static_cast<DWORD>(bytes));
+    pa_stream_drop(stream);
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceStream> OpenPulseStream(const DeviceChoice& device, SoundRing& ring,
+                                              HRESULT* result) {
+  auto stream = std::make_unique<PulseStream>(device.direction, ring);
+  PulseSession session;
+  if (!session.connected()) {
+    *result = DSERR_BUFFERLOST;
+    return nullptr;
+  }
+  *result = stream->Connect(session, device.name.empty() ? nullptr : device.name.c_str());
+  if (*result != DS_OK) {
+    return nullptr;
+  }
+  return stream;
+}
+
+}  // namespace twplat::sound

@@ -1,0 +1,209 @@
+// The device objects and the entry points: enumeration and creation.
+#include <dsound.h>
+#include <windows.h>
+
+#include <atomic>
+#include <new>
+
+#include "platform/dsound/capture_buffer.h"
+#include "platform/dsound/device_registry.h"
+#include "platform/dsound/playback_buffer.h"
+#include "platform/dsound/sound_format.h"
+
+namespace twplat::sound {
+namespace {
+
+class RefCounted {
+ public:
+  ULONG Add() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  ULONG Drop() { return references_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+// A playback device. Every buffer has a device stream of its own, so the
+// cooperative level changes nothing and any valid level is accepted.
+class PlaybackDevice final : public IDirectSound {
+ public:
+  explicit PlaybackDevice(const DeviceChoice& device) : device_(device) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    if (object != nullptr) {
+      *object = nullptr;
+    }
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return references_.Add(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = references_.Drop();
+    if (left == 0) {
+      delete this;
+    }
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE CreateSoundBuffer(LPCDSBUFFERDESC description,
+                                              LPDIRECTSOUNDBUFFER* buffer,
+                                              LPUNKNOWN outer) override {
+    if (outer != nullptr) {
+      return DSERR_NOAGGREGATION;
+    }
+    return CreatePlaybackBuffer(device_, description, buffer);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetCaps(LPDSCAPS caps) override {
+    if (caps == nullptr || caps->dwSize != sizeof(DSCAPS)) {
+      return DSERR_INVALIDPARAM;
+    }
+    *caps = DSCAPS{};
+    caps->dwSize = sizeof(DSCAPS);
+    caps->dwMinSecondarySampleRate = kMinSamplesPerSec;
+    caps->dwMaxSecondarySampleRate = kMaxSamplesPerSec;
+    return DS_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE DuplicateSoundBuffer(LPDIRECTSOUNDBUFFER,
+                                                 LPDIRECTSOUNDBUFFER* duplicate) override {
+    if (duplicate != nullptr) {
+      *duplicate = nullptr;
+    }
+    return DSERR_UNSUPPORTED;
+  }
+
+  // The window is only a token here: no window system is consulted.
+  HRESULT STDMETHODCALLTYPE SetCooperativeLevel(HWND, DWORD level) override {
+    if (level < DSSCL_NORMAL || level > DSSCL_WRITEPRIMARY) {
+      return DSERR_INVALIDPARAM;
+    }
+    return DS_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE Compact() override { return DS_OK; }
+  HRESULT STDMETHODCALLTYPE GetSpeakerConfig(LPDWORD config) override {
+    if (config == nullptr) {
+      return DSERR_INVALIDPARAM;
+    }
+    *config = 4;  // DSSPEAKER_STEREO
+    return DS_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetSpeakerConfig(DWORD) override { return DS_OK; }
+  HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
+
+ private:
+  RefCounted references_;
+  const DeviceChoice device_;
+};
+
+class CaptureDevice final : public IDirectSoundCapture {
+ public:
+  explicit CaptureDevice(const DeviceChoice& device) : device_(device) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    if (object != nullptr) {
+      *object = nullptr;
+    }
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return references_.Add(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = references_.Drop();
+    if (left == 0) {
+      delete this;
+    }
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE CreateCaptureBuffer(LPCDSCBUFFERDESC description,
+                                                LPDIRECTSOUNDCAPTUREBUFFER* buffer,
+                                                LPUNKNOWN outer) override {
+    if (outer != nullptr) {
+      return DSERR_NOAGGREGATION;
+    }
+    return twplat::sound::CreateCaptureBuffer(device_, description, buffer);
+  }
+
+  HRESULT STDMETHODCALLTYPE GetCaps(LPDSCCAPS caps) override {
+    if (caps == nullptr || caps->dwSize != sizeof(DSCCAPS)) {
+      return DSERR_INVALIDPARAM;
+    }
+    caps->dwFlags = 0;
+    caps->dwFormats = 0;
+    caps->dwChannels = kMaxChannels;
+    return DS_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
+
+ private:
+  RefCounted references_;
+  const DeviceChoice device_;
+};
+
+HRESULT Enumerate(Direction direction, LPDSENUMCALLBACKA callback, LPVOID context) {
+  if (callback == nullptr) {
+    return DSERR_INVALIDPARAM;
+  }
+  for (const ListedDevice& device : ListDevices(direction)) {
+    if (!callback(device.guid, device.description.c_str(), device.module.c_str(), context)) {
+      break;
+    }
+  }
+  return DS_OK;
+}
+
+// DS_OK with the device to open, or DSERR_NODRIVER when the GUID names no
+// device or its sound server cannot be reached.
+HRESULT ChooseDevice(Direction direction, LPCGUID guid, DeviceChoice* device) {
+  const HRESULT found = FindDevice(direction, guid, device);
+  if (found != DS_OK) {
+    return found;
+  }
+  return DeviceReachable(*device) ? DS_OK : DSERR_NODRIVER;
+}
+
+template <typename Device, typename Interface>
+HRESULT CreateDevice(Direction direction, LPCGUID guid, Interface** object, LPUNKNOWN outer) {
+  if (object == nullptr) {
+    return DSERR_INVALIDPARAM;
+  }
+  *object = nullptr;
+  if (outer != nullptr) {
+    return DSERR_NOAGGREGATION;
+  }
+  DeviceChoice device;
+  const HRESULT chosen = ChooseDevice(direction, guid, &device);
+  if (chosen != DS_OK) {
+    return chosen;
+  }
+  auto* made = new (std::nothrow) Device(device);
+  if (made == nullptr) {
+    return DSERR_OUTOFMEMORY;
+  }
+  *object = made;
+  return DS_OK;
+}
+
+}  // namespace
+}  // namespace twplat::sound
+
+using twplat::sound::Direction;
+
+HRESULT WINAPI DirectSoundEnumerateA(LPDSENUMCALLBACKA callback, LPVOID context) {
+  return twplat::sound::Enumerate(Direction::kPlayback, callback, context);
+}
+
+HRESULT WINAPI DirectSoundCaptureEnumerateA(LPDSENUMCALLBACKA callback, LPVOID context) {
+  return twplat::sound::Enumerate(Direction::kCapture, callback, context);
+}
+
+HRESULT WINAPI DirectSoundCreate(LPCGUID guid, LPDIRECTSOUND* device, LPUNKNOWN outer) {
+  return twplat::sound::CreateDevice<twplat::sound::PlaybackDevice>(Direction::kPlayback, guid,
+                                                                    device, outer);
+}
+
+HRESULT WINAPI DirectSoundCaptureCreate(LPCGUID guid, LPDIRECTSOUNDCAPTURE* device,
+                                        LPUNKNOWN outer) {
+  return twplat::sound::CreateDevice<twplat::sound::CaptureDevice>(Direction::kCapture, guid,
+                                                                   device, outer);
+}

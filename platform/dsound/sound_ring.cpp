@@ -1,0 +1,178 @@
+#include "platform/dsound/sound_ring.h"
+
+#include <algorithm>
+#include <new>
+
+#include "platform/dsound/pcm_gain.h"
+#include "platform/dsound/sound_format.h"
+
+namespace twplat::sound {
+
+SoundRing::~SoundRing() { ReleaseNotifications(); }
+
+bool SoundRing::Allocate(const WAVEFORMATEX& format, DWORD bytes) {
+  shared_.reset(new (std::nothrow) std::atomic<BYTE>[bytes]());
+  staging_.reset(new (std::nothrow) BYTE[bytes]());
+  if (shared_ == nullptr || staging_ == nullptr) {
+    return false;
+  }
+  format_ = format;
+  format_.cbSize = 0;
+  size_ = bytes;
+  const BYTE silence = SilenceByte(format.wBitsPerSample);
+  for (DWORD i = 0; i < bytes; ++i) {
+    shared_[i].store(silence, std::memory_order_relaxed);
+    staging_[i] = silence;
+  }
+  return true;
+}
+
+HRESULT SoundRing::Lock(DWORD offset, DWORD bytes, LPVOID* region1, LPDWORD bytes1, LPVOID* region2,
+                        LPDWORD bytes2) {
+  if (region1 == nullptr || bytes1 == nullptr || offset >= size_ || bytes == 0 || bytes > size_) {
+    return DSERR_INVALIDPARAM;
+  }
+  const DWORD first = std::min(bytes, size_ - offset);
+  const bool wraps = first < bytes && region2 != nullptr && bytes2 != nullptr;
+  const DWORD second = wraps ? bytes - first : 0;
+  CopyOut(offset, staging_.get() + offset, first);
+  CopyOut(0, staging_.get(), second);
+  *region1 = staging_.get() + offset;
+  *bytes1 = first;
+  if (region2 != nullptr) {
+    *region2 = wraps ? staging_.get() : nullptr;
+  }
+  if (bytes2 != nullptr) {
+    *bytes2 = second;
+  }
+  return DS_OK;
+}
+
+HRESULT SoundRing::Unlock(LPVOID region1, DWORD bytes1, LPVOID region2, DWORD bytes2,
+                          bool writeBack) {
+  if (!InStaging(region1, bytes1) || !InStaging(region2, bytes2)) {
+    return DSERR_INVALIDPARAM;
+  }
+  if (writeBack) {
+    if (region1 != nullptr) {
+      const auto* start = static_cast<const BYTE*>(region1);
+      CopyIn(static_cast<DWORD>(start - staging_.get()), start, bytes1);
+    }
+    if (region2 != nullptr) {
+      const auto* start = static_cast<const BYTE*>(region2);
+      CopyIn(static_cast<DWORD>(start - staging_.get()), start, bytes2);
+    }
+    published_.fetch_add(1, std::memory_order_release);
+  }
+  return DS_OK;
+}
+
+HRESULT SoundRing::SetNotifications(DWORD count, LPCDSBPOSITIONNOTIFY positions) {
+  if (count > 0 && positions == nullptr) {
+    return DSERR_INVALIDPARAM;
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    const bool offsetValid =
+        positions[i].dwOffset < size_ || positions[i].dwOffset == DSBPN_OFFSETSTOP;
+    if (!offsetValid || ObjectFromHandle(positions[i].hEventNotify) == nullptr) {
+      return DSERR_INVALIDPARAM;
+    }
+  }
+  ReleaseNotifications();
+  notifications_.reserve(count);
+  for (DWORD i = 0; i < count; ++i) {
+    // The ring keeps the event alive even if its handle is closed first.
+    KernelObject* event = ObjectFromHandle(positions[i].hEventNotify);
+    event->AddRef();
+    notifications_.push_back(Notification{positions[i].dwOffset, event});
+  }
+  return DS_OK;
+}
+
+void SoundRing::SignalStopNotifications() {
+  for (const Notification& entry : notifications_) {
+    if (entry.offset == DSBPN_OFFSETSTOP) {
+      entry.event->Signal();
+    }
+  }
+}
+
+void SoundRing::Render(BYTE* out, DWORD bytes) {
+  published_.load(std::memory_order_acquire);
+  const DWORD from = cursor_.load(std::memory_order_relaxed);
+  CopyOut(from, out, bytes);
+  ApplyGain(out, bytes, format_.wBitsPerSample, gain_.load(std::memory_order_relaxed));
+  cursor_.store(static_cast<DWORD>((from + static_cast<std::uint64_t>(bytes)) % size_),
+                std::memory_order_release);
+  moved_.fetch_add(bytes, std::memory_order_relaxed);
+  SignalReached(from, bytes);
+}
+
+void SoundRing::Capture(const BYTE* in, DWORD bytes) {
+  const DWORD from = cursor_.load(std::memory_order_relaxed);
+  if (in != nullptr) {
+    CopyIn(from, in, bytes);
+  } else {
+    const BYTE silence = SilenceByte(format_.wBitsPerSample);
+    DWORD position = from;
+    for (DWORD i = 0; i < bytes; ++i) {
+      shared_[position].store(silence, std::memory_order_relaxed);
+      position = position + 1 == size_ ? 0 : position + 1;
+    }
+  }
+  cursor_.store(static_cast<DWORD>((from + static_cast<std::uint64_t>(bytes)) % size_),
+                std::memory_order_release);
+  moved_.fetch_add(bytes, std::memory_order_relaxed);
+  SignalReached(from, bytes);
+}
+
+void SoundRing::ReleaseNotifications() {
+  for (const Notification& entry : notifications_) {
+    entry.event->Release();
+  }
+  notifications_.clear();
+}
+
+// A position is reached when the cursor, moving from `from` by `bytes`,
+// arrives at it or passes it; the starting point itself was reached before.
+void SoundRing::SignalReached(DWORD from, DWORD bytes) {
+  for (const Notification& entry : notifications_) {
+    if (entry.offset == DSBPN_OFFSETSTOP) {
+      continue;
+    }
+    DWORD ahead = entry.offset >= from ? entry.offset - from : entry.offset + size_ - from;
+    if (ahead == 0) {
+      ahead = size_;
+    }
+    if (ahead <= bytes) {
+      entry.event->Signal();
+    }
+  }
+}
+
+bool SoundRing::InStaging(LPVOID region, DWORD bytes) const {
+  if (region == nullptr) {
+    return true;
+  }
+  const auto* start = static_cast<const BYTE*>(region);
+  const BYTE* base = staging_.get();
+  return start >= base && start < base + size_ && bytes <= static_cast<DWORD>(base + size_ - start);
+}
+
+void SoundRing::CopyOut(DWORD offset, BYTE* out, DWORD bytes) const {
+  DWORD position = offset;
+  for (DWORD i = 0; i < bytes; ++i) {
+    out[i] = shared_[position].load(std::memory_order_relaxed);
+    position = position + 1 == size_ ? 0 : position + 1;
+  }
+}
+
+void SoundRing::CopyIn(DWORD offset, const BYTE* in, DWORD bytes) {
+  DWORD position = offset;
+  for (DWORD i = 0; i < bytes; ++i) {
+    shared_[position].store(in[i], std::memory_order_relaxed);
+    position = position + 1 == size_ ? 0 : position + 1;
+  }
+}
+
+}  // namespace twplat::sound

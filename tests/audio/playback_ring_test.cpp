@@ -1,0 +1,254 @@
+// The playback ring writer over a scripted buffer: exact cursors, exact calls.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include <dsound.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audio/playback_context.h"
+#include "audio/playback_ring.h"
+#include "run/app_state.h"
+#include "tests/audio/scripted_sound.h"
+#include "tests/support/test_host.h"
+
+namespace {
+
+using twtest::ScriptedPlaybackBuffer;
+using twtest::ScriptedPlaybackDevice;
+
+void AnnounceFormat(DWORD samplesPerSecond, DWORD channels, DWORD bits, DWORD bytesPerSecond) {
+  StreamHeader header{};
+  std::memcpy(header.magic, kHeaderMagic, sizeof header.magic);
+  header.samplesPerSecond = samplesPerSecond;
+  header.channels = channels;
+  header.bitsPerSample = bits;
+  header.averageBytesPerSecond = bytesPerSecond;
+  header.blockAlign = channels * bits / 8;
+  header.blockLength = kBlockBytes;
+  appState.currentHeader.Store(EncodeHeader(header));
+}
+
+class PlaybackRingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    appState.stopRequested.store(0);
+    appState.volume.store(0);
+    appState.appliedVolume.store(0);
+    context_.playbackBuffer = &buffer_;
+    context_.bufferBytes = 44100;
+    buffer_.eventToSignal = context_.notifyEvent;
+    for (size_t i = 0; i < chunk_.size(); ++i) {
+      chunk_[i] = static_cast<BYTE>(i % 251 + 1);
+    }
+  }
+  void TearDown() override {
+    appState.stopRequested.store(0);
+    context_.playbackBuffer = nullptr;
+  }
+
+  bool Write(LONG length) { return WritePlaybackBlock(context_, chunk_.data(), length); }
+  bool RingHolds(DWORD at, size_t from, size_t count) {
+    return std::equal(chunk_.begin() + from, chunk_.begin() + from + count,
+                      buffer_.ring.begin() + at);
+  }
+  std::vector<std::string> Captions() {
+    std::vector<std::string> captions;
+    for (const auto& box : host_.Boxes()) {
+      captions.push_back(box.caption);
+    }
+    return captions;
+  }
+
+  twtest::TestHost host_;
+  ScriptedPlaybackBuffer buffer_{44100};
+  PlaybackContext context_;
+  std::vector<BYTE> chunk_ = std::vector<BYTE>(kBlockBytes);
+};
+
+TEST_F(PlaybackRingTest, SetUpMakesAQuarterSecondRingFromTheHeader) {
+  context_.playbackBuffer = nullptr;
+  context_.writeOffset = 30000;
+  AnnounceFormat(44100, 2, 16, 176400);
+  ScriptedPlaybackDevice device(&buffer_);
+  ASSERT_EQ(SetUpPlaybackBuffer(context_, &device, &context_.playbackBuffer), DS_OK);
+  EXPECT_EQ(context_.bufferBytes, 44100);
+  EXPECT_EQ(device.description.dwSize, sizeof(DSBUFFERDESC));
+  EXPECT_EQ(device.description.dwFlags, 0x18180u);
+  EXPECT_EQ(device.description.dwBufferBytes, 44100u);
+  EXPECT_EQ(device.format.nChannels, 2);
+  EXPECT_EQ(device.format.nSamplesPerSec, 44100u);
+  EXPECT_EQ(device.format.nAvgBytesPerSec, 176400u);
+  EXPECT_EQ(device.format.nBlockAlign, 4);
+  EXPECT_EQ(device.format.wBitsPerSample, 16);
+  std::vector<DWORD> offsets;
+  for (const DSBPOSITIONNOTIFY& entry : buffer_.notify.positions) {
+    offsets.push_back(entry.dwOffset);
+    EXPECT_EQ(entry.hEventNotify, context_.notifyEvent);
+  }
+  EXPECT_EQ(offsets, (std::vector<DWORD>{0, 5512, 11025, 16537, 22050, 27562, 33075, 38587}));
+  EXPECT_EQ(appState.appliedVolume.load(), -1);
+  EXPECT_EQ(context_.writeOffset, 0) << "a new buffer is written from where it plays";
+
+  AnnounceFormat(11025, 1, 32, 44101);
+  ASSERT_EQ(SetUpPlaybackBuffer(context_, &device, &context_.playbackBuffer), DS_OK);
+  EXPECT_EQ(context_.bufferBytes, 11025) << "the remainder is dropped";
+}
+
+TEST_F(PlaybackRingTest, SetUpReportsTheStepThatFailed) {
+  AnnounceFormat(44100, 2, 16, 176400);
+  ScriptedPlaybackDevice refusing(&buffer_);
+  refusing.result = DSERR_BADFORMAT;
+  IDirectSoundBuffer* out = nullptr;
+  EXPECT_EQ(SetUpPlaybackBuffer(context_, &refusing, &out), DSERR_BADFORMAT);
+  ScriptedPlaybackBuffer noNotify(44100);
+  noNotify.queryResult = E_NOINTERFACE;
+  ScriptedPlaybackDevice second(&noNotify);
+  EXPECT_EQ(SetUpPlaybackBuffer(context_, &second, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, &noNotify) << "the buffer stays to be released with the context";
+  ScriptedPlaybackBuffer badPositions(44100);
+  badPositions.notify.result = DSERR_INVALIDPARAM;
+  ScriptedPlaybackDevice third(&badPositions);
+  EXPECT_EQ(SetUpPlaybackBuffer(context_, &third, &out), DSERR_INVALIDPARAM);
+  EXPECT_EQ(Captions(),
+            (std::vector<std::string>{"Error 0x88780064 in CreateSoundBuffer",
+                                      "Error 0x80004002 in Query Notify Interface",
+                                      "Error 0x80070057 in Playback SetNotificationPositions"}));
+}
+
+// Stopped (equal cursors): the whole ring is free whatever writeOffset is,
+// so the second chunk wraps over the start of the first.
+TEST_F(PlaybackRingTest, StoppedRingTakesTwoBlocksTheSecondWrapping) {
+  buffer_.cursors = {{0, 0}};
+  ASSERT_TRUE(Write(24576));
+  ASSERT_TRUE(Write(24576));
+  EXPECT_EQ(context_.writeOffset, 5052);
+  EXPECT_TRUE(RingHolds(24576, 0, 19524));
+  EXPECT_TRUE(RingHolds(0, 19524, 5052));
+  EXPECT_TRUE(RingHolds(5052, 5052, 19524));
+  EXPECT_EQ(buffer_.positionCalls, 2) << "no waiting";
+}
+
+TEST_F(PlaybackRingTest, FreeSpaceFollowsThePlayCursorWhilePlaying) {
+  struct Case {
+    LONG writeOffset;
+    DWORD playCursor;
+    LONG length;
+    int expectedQueries;  // 1: in at once; 2: waited once for the cursor
+  } cases[] = {
+      {20000, 20000, 24576, 1},  // equal offsets: empty, not full
+      {5000, 30000, 24576, 1},   // used 19100, free 25000
+      {19524, 0, 24576, 1},      // free exactly the length
+      {40000, 10000, 24576, 2},  // used 30000, free 14100: waits
+      {19525, 0, 24576, 2},      // one byte short
+  };
+  for (const Case& each : cases) {
+    buffer_.positionCalls = 0;
+    buffer_.locks.clear();
+    context_.writeOffset = each.writeOffset;
+    // After the wait the cursor has moved to the write offset: all free.
+    const DWORD later = static_cast<DWORD>(each.writeOffset);
+    buffer_.cursors = {{each.playCursor, each.playCursor + 4}, {later, later + 4}};
+    ASSERT_TRUE(Write(each.length)) << each.writeOffset;
+    EXPECT_EQ(buffer_.positionCalls, each.expectedQueries) << each.writeOffset;
+    EXPECT_EQ(buffer_.locks.size(), 1u);
+  }
+}
+
+TEST_F(PlaybackRingTest, ChunkAcrossTheEndIsSplitAtTheEnd) {
+  context_.writeOffset = 30000;
+  buffer_.cursors = {{29000, 29004}};
+  ASSERT_TRUE(Write(24576));
+  EXPECT_TRUE(RingHolds(30000, 0, 14100));
+  EXPECT_TRUE(RingHolds(0, 14100, 10476));
+  EXPECT_EQ(context_.writeOffset, 10476);
+}
+
+// A ring smaller than a chunk (a header of under 98304 bytes per second)
+// could never take the chunk whole; it goes in ring-sized parts.
+TEST_F(PlaybackRingTest, ChunkLongerThanTheRingGoesInRingSizedParts) {
+  ScriptedPlaybackBuffer small(4000);
+  context_.playbackBuffer = &small;
+  context_.bufferBytes = 4000;
+  ASSERT_TRUE(Write(10000));
+  ASSERT_EQ(small.locks.size(), 3u);
+  EXPECT_EQ(small.locks[0].bytes, 4000u);
+  EXPECT_EQ(small.locks[2].bytes, 2000u);
+  EXPECT_EQ(context_.writeOffset, 2000);
+  context_.playbackBuffer = &buffer_;
+}
+
+TEST_F(PlaybackRingTest, LostBufferIsRestoredAndLockedOnceMore) {
+  buffer_.lockResults = {DSERR_BUFFERLOST};
+  ASSERT_TRUE(Write(1000));
+  EXPECT_EQ(buffer_.calls, (std::vector<std::string>{"Restore"}));
+  EXPECT_EQ(buffer_.locks.size(), 2u);
+  EXPECT_EQ(context_.writeOffset, 1000);
+
+  buffer_.calls.clear();
+  buffer_.lockResults = {DSERR_BUFFERLOST, DSERR_BUFFERLOST};
+  EXPECT_FALSE(Write(1000));
+  EXPECT_EQ(buffer_.calls.size(), 1u);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Error 0x88780096 in Playback Lock"}));
+  EXPECT_EQ(context_.writeOffset, 1000);
+}
+
+TEST_F(PlaybackRingTest, FailedPositionOrUnlockIsReportedAndWritesNothing) {
+  buffer_.positionResult = DSERR_NODRIVER;
+  EXPECT_FALSE(Write(1000));
+  buffer_.positionResult = DS_OK;
+  buffer_.unlockResult = DSERR_INVALIDPARAM;
+  EXPECT_FALSE(Write(1000));
+  EXPECT_EQ(context_.writeOffset, 0);
+  EXPECT_EQ(Captions(),
+            (std::vector<std::string>{"Error 0x88780078 in GetCurrentPosition in playback",
+                                      "Error 0x80070057 in Playback Unlock"}));
+}
+
+TEST_F(PlaybackRingTest, StopEndsTheWaitForRoom) {
+  appState.stopRequested.store(1);
+  EXPECT_FALSE(Write(1000));
+  EXPECT_EQ(buffer_.positionCalls, 0);
+  appState.stopRequested.store(0);
+  context_.writeOffset = 40000;
+  buffer_.cursors = {{10000, 10004}};
+  buffer_.stopAfterPositions = 4;
+  EXPECT_FALSE(Write(24576));
+  EXPECT_EQ(buffer_.positionCalls, 4);
+  EXPECT_TRUE(buffer_.locks.empty());
+  EXPECT_EQ(context_.writeOffset, 40000);
+}
+
+// The slider's value reaches the buffer once per change, and every new
+// buffer gets it before its first chunk, moved or not.
+TEST_F(PlaybackRingTest, VolumeIsAppliedOncePerChangeAndToEveryNewBuffer) {
+  appState.volume.store(-1200);
+  ASSERT_TRUE(Write(100));
+  ASSERT_TRUE(Write(100));
+  appState.volume.store(-300);
+  ASSERT_TRUE(Write(100));
+  EXPECT_EQ(buffer_.volumes, (std::vector<LONG>{-1200, -300}));
+  EXPECT_EQ(appState.appliedVolume.load(), -300) << "applied even though the buffer refused";
+
+  ScriptedPlaybackBuffer next(44100);
+  ScriptedPlaybackDevice device(&next);
+  AnnounceFormat(44100, 2, 16, 176400);
+  ASSERT_EQ(SetUpPlaybackBuffer(context_, &device, &context_.playbackBuffer), DS_OK);
+  ASSERT_TRUE(Write(100));
+  EXPECT_EQ(next.volumes, (std::vector<LONG>{-300}));
+  context_.playbackBuffer = &buffer_;
+}
+
+TEST_F(PlaybackRingTest, ReleaseStopsThenReleasesOnce) {
+  ReleasePlaybackBuffer(context_);
+  EXPECT_EQ(buffer_.calls, (std::vector<std::string>{"Stop", "Release"}));
+  EXPECT_EQ(context_.playbackBuffer, nullptr);
+  ReleasePlaybackBuffer(context_);
+  EXPECT_EQ(buffer_.calls.size(), 2u);
+}
+
+}  // namespace

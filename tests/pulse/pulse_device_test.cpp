@@ -1,0 +1,190 @@
+// The sound server backend against a private server: its devices, its
+// sine source, a null sink heard on its monitor, and a server that dies.
+#include <gtest/gtest.h>
+
+#include <dsound.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "tests/support/pulse_environment.h"
+#include "tests/support/signal_analysis.h"
+#include "tests/support/sound_helpers.h"
+
+namespace {
+
+using twtest::Held;
+using twtest::PcmFormat;
+
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new twtest::PulseEnvironment);
+
+const WAVEFORMATEX kCd = PcmFormat(2, 44100, 16);
+
+std::vector<std::string> Descriptions(bool capture) {
+  std::vector<std::string> names;
+  for (const auto& device : twtest::ListSoundDevices(capture)) {
+    names.push_back(device.description);
+  }
+  return names;
+}
+
+// The server picks its default source: a real source before any monitor.
+TEST(PulseDevices, ListsSinksAndSourcesWithMonitorsBetweenDefaultAndBuiltIn) {
+  TW_REQUIRE_PULSE();
+  EXPECT_EQ(Descriptions(false),
+            (std::vector<std::string>{"Default: Speakers", "Speakers", "Mic", "Silent output"}));
+  EXPECT_EQ(Descriptions(true),
+            (std::vector<std::string>{"Default: Sine source at 1000 Hz", "Monitor of Speakers",
+                                      "Monitor of Mic", "Sine source at 1000 Hz", "Test tone"}));
+  const auto first = twtest::ListSoundDevices(true);
+  const auto again = twtest::ListSoundDevices(true);
+  for (size_t i = 1; i < first.size(); ++i) {
+    EXPECT_TRUE(IsEqualGUID(*first[i].guid, *again[i].guid)) << first[i].description;
+  }
+  EXPECT_EQ(first[1].module, "Speakers.monitor");
+}
+
+// Records from one of the server's sources.
+class ServerCapture : public ::testing::Test {
+ protected:
+  void Open(const std::string& description, DWORD ringBytes = 44096) {
+    const auto guid = twtest::SoundDeviceNamed(true, description);
+    ASSERT_TRUE(guid.has_value()) << description;
+    ASSERT_EQ(DirectSoundCaptureCreate(&*guid, device_.out(), nullptr), DS_OK);
+    WAVEFORMATEX format = kCd;
+    DSCBUFFERDESC description28 = twtest::CaptureDescription(&format, ringBytes);
+    ASSERT_EQ(device_->CreateCaptureBuffer(&description28, buffer_.out(), nullptr), DS_OK);
+    ASSERT_EQ(buffer_->Start(DSCBSTART_LOOPING), DS_OK);
+  }
+  // RMS of the left channel over the last 0.2 s of a 0.4 s recording.
+  double Level() {
+    const auto recorded = twtest::Record(buffer_.get(), 70560, 5000);
+    const auto samples = twtest::ChannelSamples(recorded, kCd, 0);
+    return twtest::Rms(std::vector<double>(samples.begin() + samples.size() / 2, samples.end()));
+  }
+
+  Held<IDirectSoundCapture> device_;
+  Held<IDirectSoundCaptureBuffer> buffer_;
+};
+
+TEST_F(ServerCapture, SineSourceArrivesAsItsTone) {
+  TW_REQUIRE_PULSE();
+  // The server's sine source delivers its sound in bursts of up to 2 s: a
+  // 4-second ring holds a burst whole.
+  Open("Sine source at 1000 Hz", 705600);
+  const auto recorded = twtest::Record(buffer_.get(), 44100, 5000);
+  ASSERT_EQ(recorded.size(), 44100u);
+  const auto samples = twtest::ChannelSamples(recorded, kCd, 1);
+  EXPECT_NEAR(twtest::FrequencyHz(samples, 44100), twtest::kSineSourceHz,
+              twtest::kSineSourceHz / 100.0);
+}
+
+// 440 Hz fits the quarter-second ring exactly (110 cycles), so the looping
+// ring plays a steady tone without being fed.
+TEST_F(ServerCapture, NullSinkPlaysIntoItsMonitorAtTheBuffersVolume) {
+  TW_REQUIRE_PULSE();
+  const auto speakers = twtest::SoundDeviceNamed(false, "Speakers");
+  Held<IDirectSound> device;
+  ASSERT_EQ(DirectSoundCreate(&*speakers, device.out(), nullptr), DS_OK);
+  WAVEFORMATEX format = kCd;
+  DSBUFFERDESC description = twtest::PlaybackDescription(&format, 44100);
+  Held<IDirectSoundBuffer> playback;
+  ASSERT_EQ(device->CreateSoundBuffer(&description, playback.out(), nullptr), DS_OK);
+  ASSERT_EQ(twtest::FillRing(playback.get(), twtest::SineBytes(kCd, 440, 0.5, 11025)), DS_OK);
+  ASSERT_EQ(playback->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  Open("Monitor of Speakers");
+
+  const auto recorded = twtest::Record(buffer_.get(), 88200, 5000);
+  const auto samples = twtest::ChannelSamples(recorded, kCd, 0);
+  EXPECT_NEAR(twtest::FrequencyHz({samples.begin() + 11025, samples.end()}, 44100), 440, 4.4);
+  const double full = Level();
+  EXPECT_NEAR(full, 0.5 / std::sqrt(2.0), 0.02);
+  ASSERT_EQ(playback->SetVolume(-2000), DS_OK);
+  const double tenth = Level();
+  EXPECT_NEAR(20 * std::log10(tenth / full), -20, 0.5);
+}
+
+class PulseLoss : public ::testing::Test {
+ protected:
+  void OpenSpeakers() {
+    const auto speakers = twtest::SoundDeviceNamed(false, "Speakers");
+    ASSERT_EQ(DirectSoundCreate(&*speakers, device_.out(), nullptr), DS_OK);
+    WAVEFORMATEX format = kCd;
+    DSBUFFERDESC description = twtest::PlaybackDescription(&format, 44100);
+    ASSERT_EQ(device_->CreateSoundBuffer(&description, buffer_.out(), nullptr), DS_OK);
+  }
+  HRESULT LockFourBytes() {
+    LPVOID region = nullptr;
+    DWORD bytes = 0;
+    const HRESULT result = buffer_->Lock(0, 4, &region, &bytes, nullptr, nullptr, 0);
+    if (result == DS_OK) {
+      buffer_->Unlock(region, bytes, nullptr, 0);
+    }
+    return result;
+  }
+  void RestartServer() {
+    std::string reason;
+    ASSERT_TRUE(twtest::PulseEnvironment::daemon()->Start(&reason)) << reason;
+  }
+  // An idle null sink sleeps in blocks of up to 2 s before it serves a new
+  // stream; a hardware device starts at once.
+  bool PlayCursorMoves() {
+    DWORD first = 0;
+    buffer_->GetCurrentPosition(&first, nullptr);
+    for (int i = 0; i < 500; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      DWORD play = 0;
+      DWORD write = 0;
+      buffer_->GetCurrentPosition(&play, &write);
+      if (play != first) {
+        return play != write;
+      }
+    }
+    return false;
+  }
+
+  Held<IDirectSound> device_;
+  Held<IDirectSoundBuffer> buffer_;
+};
+
+// A server that dies takes the stream with it: Lock reports the loss,
+// Restore fails while no server answers and succeeds once one does, and the
+// buffer plays on.
+TEST_F(PulseLoss, LostServerMakesTheBufferLostUntilRestored) {
+  TW_REQUIRE_PULSE();
+  OpenSpeakers();
+  ASSERT_EQ(buffer_->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  twtest::PulseEnvironment::daemon()->Kill();
+  HRESULT locked = DS_OK;
+  for (int i = 0; i < 500 && locked == DS_OK; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    locked = LockFourBytes();
+  }
+  ASSERT_EQ(locked, DSERR_BUFFERLOST);
+  DWORD play = 0;
+  DWORD write = 1;
+  buffer_->GetCurrentPosition(&play, &write);
+  EXPECT_EQ(play, write) << "a lost buffer shows its whole ring as free";
+  EXPECT_EQ(buffer_->Restore(), DSERR_BUFFERLOST);
+  RestartServer();
+  ASSERT_EQ(buffer_->Restore(), DS_OK);
+  EXPECT_EQ(LockFourBytes(), DS_OK);
+  EXPECT_TRUE(PlayCursorMoves());
+}
+
+// Play with the server gone fails, and the buffer starts once Restore finds
+// the server again, without another Play.
+TEST_F(PulseLoss, PlayWithoutAServerStartsAtTheRestoreThatFindsOne) {
+  TW_REQUIRE_PULSE();
+  OpenSpeakers();
+  twtest::PulseEnvironment::daemon()->Kill();
+  EXPECT_EQ(buffer_->Play(0, 0, DSBPLAY_LOOPING), DSERR_BUFFERLOST);
+  EXPECT_EQ(LockFourBytes(), DSERR_BUFFERLOST);
+  RestartServer();
+  ASSERT_EQ(buffer_->Restore(), DS_OK);
+  EXPECT_TRUE(PlayCursorMoves());
+}
+
+}  // namespace
