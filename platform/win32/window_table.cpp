@@ -14,9 +14,11 @@ struct Table {
   std::uintptr_t nextHandle = 0x10000;
 };
 
+// Never destroyed: a worker thread may still be ending, and removing its
+// windows, while exit() runs the static destructors.
 Table& TheTable() {
-  static Table table;
-  return table;
+  static Table* table = new Table;
+  return *table;
 }
 
 // Handles step by 4, like Windows' user handles; never 0 and never reused.
@@ -78,8 +80,8 @@ Window* FindWindowLocked(HWND handle) {
 }
 
 std::recursive_mutex& NotifyLock() {
-  static std::recursive_mutex mutex;
-  return mutex;
+  static auto* mutex = new std::recursive_mutex;
+  return *mutex;
 }
 
 void NotifyChanged(HWND handle, WindowChange what, const WindowState& state) {

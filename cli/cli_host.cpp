@@ -1,0 +1,173 @@
+#include "cli/cli_host.h"
+
+#include <cstdio>
+
+#include "res/resource.h"
+
+namespace twcli {
+namespace {
+
+// System texts end with a line break; a box is printed on one line.
+std::string WithoutTrailingBreaks(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+// ShowClientInfo's box: "Info", OK only, no icon, from the window's thread.
+// "Cannot init Winsock" shares the caption but carries the error icon.
+bool IsClientInfoBox(const twplat::MessageBoxRecord& box, DWORD uiThread) {
+  return box.threadId() == uiThread && box.caption() == "Info" && (box.style() & MB_ICONMASK) == 0;
+}
+
+}  // namespace
+
+const twplat::WindowState* WindowView::State(int id) const {
+  auto found = states.find(id);
+  return found == states.end() ? nullptr : &found->second;
+}
+
+bool WindowView::Enabled(int id) const {
+  const twplat::WindowState* state = State(id);
+  return state != nullptr && state->enabled;
+}
+
+std::string WindowView::Text(int id) const {
+  const twplat::WindowState* state = State(id);
+  return state == nullptr ? std::string() : state->text;
+}
+
+CliHost::CliHost(Console& console, bool printStatus)
+    : console_(console), printStatus_(printStatus), uiThread_(GetCurrentThreadId()) {
+  twplat::SetHost(this);
+}
+
+CliHost::~CliHost() { twplat::SetHost(nullptr); }
+
+void CliHost::WindowCreated(const twplat::WindowDescription& window,
+                            const twplat::WindowState& state) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    windows_[window.handle] = Known{window.parent, window.id};
+    if (window.templateId == IDD_MAIN && view_.dialog == nullptr) {
+      view_.dialog = window.handle;
+      view_.visible = state.visible;
+    } else if (window.parent != nullptr && window.parent == view_.dialog && window.id != -1) {
+      view_.controls[window.id] = window.handle;
+      view_.states[window.id] = state;
+    }
+  }
+  changed_.notify_all();
+}
+
+void CliHost::WindowChanged(HWND window, twplat::WindowChange what,
+                            const twplat::WindowState& state) {
+  int id = 0;
+  twplat::WindowState before;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (window == view_.dialog) {
+      view_.visible = state.visible;
+    }
+    auto known = windows_.find(window);
+    if (known == windows_.end() || known->second.parent != view_.dialog ||
+        view_.dialog == nullptr || view_.states.count(known->second.id) == 0) {
+      changed_.notify_all();
+      return;
+    }
+    id = known->second.id;
+    before = view_.states[id];
+    view_.states[id] = state;
+  }
+  ControlChanged(id, what, before, state);
+  changed_.notify_all();
+}
+
+// Runs inside the window system's notification order, so lines come out in
+// the order the changes were made.
+void CliHost::ControlChanged(int id, twplat::WindowChange what, const twplat::WindowState& before,
+                             const twplat::WindowState& after) {
+  if (id == IDC_STATUS && what == twplat::WindowChange::kText) {
+    PrintStatus(after.text);
+    if (after.text == "Playback") {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++view_.playbackShown;
+    }
+  } else if (id == IDC_START && what == twplat::WindowChange::kEnabled &&
+             before.enabled != after.enabled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++(after.enabled ? view_.startEnabled : view_.startDisabled);
+  } else if (id == IDC_BUFFER_METER && what == twplat::WindowChange::kRange) {
+    console_.MeterRange(after.rangeMin, after.rangeMax);
+  } else if (id == IDC_BUFFER_METER && what == twplat::WindowChange::kPosition) {
+    console_.MeterPosition(after.position);
+  }
+}
+
+void CliHost::PrintStatus(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!printStatus_ || text == lastStatus_) {
+      return;
+    }
+    lastStatus_ = text;
+  }
+  console_.Line(stdout, text);
+}
+
+void CliHost::WindowDestroyed(HWND window) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (window == view_.dialog) {
+      view_.gone = true;
+      view_.visible = false;
+    }
+    windows_.erase(window);
+  }
+  changed_.notify_all();
+}
+
+// Printed before it is counted: once the driver sees the count, the line is out.
+void CliHost::MessageBoxOpened(const std::shared_ptr<twplat::MessageBoxRecord>& box) {
+  const bool info = IsClientInfoBox(*box, uiThread_);
+  if (info) {
+    console_.Line(stdout, box->text());
+  } else {
+    console_.Line(stderr, box->caption() + ": " + WithoutTrailingBreaks(box->text()));
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (info) {
+      ++view_.infoBoxes;
+    } else {
+      ++view_.errorBoxes;
+      if (box->threadId() == uiThread_) {
+        ++view_.uiThreadBoxes;
+      }
+    }
+  }
+  box->Close(IDOK);
+  changed_.notify_all();
+}
+
+void CliHost::MarkProgramEnded() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    view_.programEnded = true;
+  }
+  changed_.notify_all();
+}
+
+WindowView CliHost::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return view_;
+}
+
+bool CliHost::WaitFor(const std::function<bool(const WindowView&)>& done,
+                      std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return done(view_); });
+}
+
+}  // namespace twcli

@@ -1,0 +1,86 @@
+// tonewire-cli: the main window "Audio streamer" driven from the command line.
+#include <unistd.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/entry.h"
+#include "cli/cli_host.h"
+#include "cli/console.h"
+#include "cli/options.h"
+#include "cli/stop_signals.h"
+#include "cli/window_driver.h"
+#include "run/app_state.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TW_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TW_LEAK_CHECK 1
+#endif
+#endif
+#ifdef TW_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+// A worker stopped through the window has released its socket and sound
+// objects within this; one still running is held somewhere (a connect
+// attempt) and ends with the process.
+constexpr DWORD kWorkerEndMs = 5000;
+
+void WaitForWorker() {
+  HANDLE worker = appState.workerThread;
+  if (worker != nullptr) {
+    WaitForSingleObject(worker, kWorkerEndMs);
+  }
+}
+
+// Ends the process as Windows does when the entry returns: threads still
+// finishing (a worker's thread-local state is torn down after its handle is
+// signalled) end with it, and no static destructor runs under them.
+[[noreturn]] void EndProcess(int exitCode) {
+  std::fflush(nullptr);
+#ifdef TW_LEAK_CHECK
+  __lsan_do_leak_check();  // the check exit() would have run; exits with its own status on a leak
+#endif
+  std::_Exit(exitCode);
+}
+
+int RunWindow(const twcli::Options& options) {
+  const bool stream = options.command != twcli::Command::kDevices;
+  twcli::Console console(stream && isatty(STDERR_FILENO) == 1);
+  twcli::CliHost host(console, stream);
+  int exitCode = 1;
+  std::thread driver([&] { exitCode = twcli::DriveWindow(options, host, console); });
+  WinMain(nullptr, nullptr, nullptr, 0);
+  host.MarkProgramEnded();
+  driver.join();
+  WaitForWorker();
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  twcli::Options options;
+  std::string error;
+  if (!twcli::ParseOptions(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "tonewire-cli: %s\n%s", error.c_str(), twcli::UsageText());
+    return 2;
+  }
+  if (options.command == twcli::Command::kHelp) {
+    std::fputs(twcli::UsageText(), stdout);
+    return 0;
+  }
+  if (!twcli::BlockStopSignals()) {
+    std::perror("tonewire-cli: signal mask");
+    return 1;
+  }
+  EndProcess(RunWindow(options));
+}

@@ -1,0 +1,170 @@
+#include "cli/options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace twcli {
+namespace {
+
+constexpr int kLowestVolume = -50;
+
+bool ParseVolume(const std::string& text, int* volume) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < kLowestVolume || value > 0) {
+    return false;
+  }
+  *volume = static_cast<int>(value);
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, double* seconds) {
+  char* end = nullptr;
+  errno = 0;
+  double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value) || value <= 0) {
+    return false;
+  }
+  *seconds = value;
+  return true;
+}
+
+// Splits "--name=value" and "--name value"; false when the value is missing.
+bool TakeOptionValue(const std::vector<std::string>& args, size_t* index, std::string* name,
+                     std::string* value) {
+  const std::string& arg = args[*index];
+  size_t equals = arg.find('=');
+  if (equals != std::string::npos) {
+    *name = arg.substr(0, equals);
+    *value = arg.substr(equals + 1);
+    return true;
+  }
+  *name = arg;
+  if (*index + 1 >= args.size()) {
+    return false;
+  }
+  *value = args[++*index];
+  return true;
+}
+
+bool ApplyOption(const std::string& name, const std::string& value, Options* options,
+                 std::string* error) {
+  const bool server = options->command == Command::kServer;
+  if (name == "--port") {
+    options->port = value;
+  } else if (name == "--device") {
+    options->device = value;
+  } else if (name == "--volume" && server) {
+    int volume = 0;
+    if (!ParseVolume(value, &volume)) {
+      *error = "--volume takes a whole number of dB from -50 to 0";
+      return false;
+    }
+    options->volume = volume;
+  } else if (name == "--seconds") {
+    double seconds = 0;
+    if (!ParseSeconds(value, &seconds)) {
+      *error = "--seconds takes a number of seconds above 0";
+      return false;
+    }
+    options->seconds = seconds;
+  } else {
+    *error = "unknown option " + name;
+    return false;
+  }
+  return true;
+}
+
+bool ParseRunOptions(const std::vector<std::string>& args, size_t first, Options* options,
+                     std::string* error) {
+  for (size_t i = first; i < args.size(); ++i) {
+    if (args[i].rfind("--", 0) != 0) {
+      *error = "unexpected argument " + args[i];
+      return false;
+    }
+    std::string name;
+    std::string value;
+    if (!TakeOptionValue(args, &i, &name, &value)) {
+      *error = name + " needs a value";
+      return false;
+    }
+    if (!ApplyOption(name, value, options, error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseDevices(const std::vector<std::string>& args, Options* options, std::string* error) {
+  if (args.size() != 2 || (args[1] != "capture" && args[1] != "playback")) {
+    *error = "devices takes one argument: capture or playback";
+    return false;
+  }
+  options->command = Command::kDevices;
+  options->playbackDevices = args[1] == "playback";
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  *options = Options{};
+  if (args.empty()) {
+    *error = "a command is missing";
+    return false;
+  }
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      options->command = Command::kHelp;
+      return true;
+    }
+  }
+  const std::string& command = args[0];
+  if (command == "devices") {
+    return ParseDevices(args, options, error);
+  }
+  if (command == "server") {
+    options->command = Command::kServer;
+    return ParseRunOptions(args, 1, options, error);
+  }
+  if (command == "client") {
+    if (args.size() < 2 || args[1].rfind("--", 0) == 0) {
+      *error = "client needs the target HOST";
+      return false;
+    }
+    options->command = Command::kClient;
+    options->host = args[1];
+    return ParseRunOptions(args, 2, options, error);
+  }
+  *error = "unknown command " + command;
+  return false;
+}
+
+const char* UsageText() {
+  return "Usage:\n"
+         "  tonewire-cli devices capture|playback\n"
+         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [--seconds S]\n"
+         "  tonewire-cli client HOST [--port N] [--device TEXT] [--seconds S]\n"
+         "\n"
+         "Drives the \"Audio streamer\" window without a display.\n"
+         "  devices   lists the capture (Client) or playback (Server) devices;\n"
+         "            * marks the one chosen for you\n"
+         "  server    listens on the port and plays what a Client sends\n"
+         "  client    captures sound and sends it to HOST (dotted IPv4)\n"
+         "\n"
+         "  --port N       target port, typed into the port field (default 5567)\n"
+         "  --device TEXT  the first device whose name contains TEXT, any case\n"
+         "  --volume DB    Server volume, -50 (quietest) to 0 dB (default 0)\n"
+         "  --seconds S    close the window S seconds after Start (default: on SIGINT/SIGTERM)\n"
+         "\n"
+         "Status texts go to stdout, message boxes to stderr as CAPTION: TEXT.\n"
+         "Exit status: 0 when closed by a signal or --seconds, or when the run ended\n"
+         "without an error box; 1 when Start started no run or the run ended after an\n"
+         "error box; 2 for bad arguments or a device that is not listed.\n";
+}
+
+}  // namespace twcli

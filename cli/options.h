@@ -1,0 +1,26 @@
+// The command line of tonewire-cli.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace twcli {
+
+enum class Command { kHelp, kDevices, kServer, kClient };
+
+struct Options {
+  Command command = Command::kHelp;
+  bool playbackDevices = false;       // devices: the Server's list instead of the Client's
+  std::string host;                   // client: typed into the host field
+  std::optional<std::string> port;    // typed into the port field as given
+  std::optional<std::string> device;  // part of an entry's text, any case
+  std::optional<int> volume;          // slider position in dB, -50..0
+  std::optional<double> seconds;      // from Start to closing; none: until a signal
+};
+
+// True with options filled; false with error set to a one-line reason.
+bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error);
+
+const char* UsageText();
+
+}  // namespace twcli

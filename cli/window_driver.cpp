@@ -1,0 +1,269 @@
+#include "cli/window_driver.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <thread>
+
+#include "cli/stop_signals.h"
+#include "platform/win32/input.h"
+#include "res/resource.h"
+
+namespace twcli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Condition = std::function<bool(const WindowView&)>;
+
+constexpr std::chrono::milliseconds kPollStep{50};  // how soon a signal or the deadline is seen
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
+  auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  };
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
+}
+
+class Driver {
+ public:
+  Driver(const Options& options, CliHost& host, Console& console)
+      : options_(options), host_(host), console_(console) {}
+
+  int Run() {
+    switch (Await([](const WindowView& view) { return view.visible; })) {
+      case Outcome::kDone:
+        break;
+      case Outcome::kStop:
+        return Close(kExitOk);
+      case Outcome::kEnded:
+        console_.Line(stderr, "tonewire-cli: the main window could not be opened");
+        return kExitFailed;
+    }
+    dialog_ = host_.Snapshot().dialog;
+    return options_.command == Command::kDevices ? ListDevices() : Stream();
+  }
+
+ private:
+  enum class Outcome { kDone, kStop, kEnded };
+
+  // Waits for done, a stop request (signal or --seconds), or the window's end.
+  Outcome Await(const Condition& done) {
+    for (;;) {
+      Outcome outcome = Outcome::kDone;
+      bool woke = host_.WaitFor(
+          [&](const WindowView& view) {
+            if (done(view)) {
+              outcome = Outcome::kDone;
+              return true;
+            }
+            outcome = Outcome::kEnded;
+            return view.gone || view.programEnded;
+          },
+          kPollStep);
+      if (woke) {
+        return outcome;
+      }
+      if (StopDue()) {
+        return Outcome::kStop;
+      }
+    }
+  }
+
+  // --seconds is the length of the run: it counts from the press on Start.
+  bool StopDue() const {
+    if (TakeStopSignal()) {
+      return true;
+    }
+    if (!options_.seconds || !startPressed_) {
+      return false;
+    }
+    return Clock::now() - *startPressed_ >= std::chrono::duration<double>(*options_.seconds);
+  }
+
+  HWND Control(int id) const {
+    WindowView view = host_.Snapshot();
+    auto found = view.controls.find(id);
+    return found == view.controls.end() ? nullptr : found->second;
+  }
+
+  // Returns once the window's thread has finished what it was doing: a sent
+  // message is handled only between two of its messages.
+  void SyncWithWindow() const { SendMessageA(dialog_, WM_NULL, 0, 0); }
+
+  // The close box; retried while an owned box keeps the window disabled.
+  int Close(int exitCode) {
+    for (;;) {
+      WindowView view = host_.Snapshot();
+      if (view.gone || view.programEnded || twplat::CloseWindow(dialog_)) {
+        return exitCode;
+      }
+      host_.WaitFor([](const WindowView& v) { return v.gone || v.programEnded; }, kPollStep);
+    }
+  }
+
+  int InputRefused(const char* what) {
+    console_.Line(stderr, std::string("tonewire-cli: the window did not take ") + what);
+    return Close(kExitFailed);
+  }
+
+  // Clicks the role button unless it is checked already; the list is then
+  // refilled for the role before the click's handling returns.
+  Outcome ChooseRole(bool server) {
+    const int button = server ? IDC_SERVER : IDC_CLIENT;
+    const WindowView view = host_.Snapshot();
+    const twplat::WindowState* state = view.State(button);
+    if (state != nullptr && state->check == BST_CHECKED) {
+      return Outcome::kDone;
+    }
+    if (!twplat::ClickButton(Control(button))) {
+      return Outcome::kEnded;
+    }
+    const std::string ready = server ? "Server ready" : "Client ready";
+    Outcome outcome = Await([&](const WindowView& view) { return view.Text(IDC_STATUS) == ready; });
+    if (outcome == Outcome::kDone) {
+      SyncWithWindow();
+    }
+    return outcome;
+  }
+
+  std::vector<std::string> DeviceEntries(int* selection) const {
+    WindowView view = host_.Snapshot();
+    const twplat::WindowState* list = view.State(IDC_DEVICE_LIST);
+    if (list == nullptr) {
+      *selection = -1;
+      return {};
+    }
+    *selection = list->selection;
+    return list->items;
+  }
+
+  int ListDevices() {
+    Outcome outcome = ChooseRole(options_.playbackDevices);
+    if (outcome != Outcome::kDone) {
+      return outcome == Outcome::kStop ? Close(kExitOk) : InputRefused("the role");
+    }
+    int selection = -1;
+    std::vector<std::string> entries = DeviceEntries(&selection);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      console_.Line(stdout, (static_cast<int>(i) == selection ? "* " : "  ") + entries[i]);
+    }
+    return Close(kExitOk);
+  }
+
+  // -1 when no entry matches; the entries are then listed on stderr.
+  int FindDevice(bool server) {
+    int selection = -1;
+    std::vector<std::string> entries = DeviceEntries(&selection);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (ContainsIgnoringCase(entries[i], *options_.device)) {
+        return static_cast<int>(i);
+      }
+    }
+    const char* kind = server ? "playback" : "capture";
+    console_.Line(stderr, std::string("tonewire-cli: no ") + kind + " device matches \"" +
+                              *options_.device + "\". The " + kind + " devices are:");
+    for (const std::string& entry : entries) {
+      console_.Line(stderr, "  " + entry);
+    }
+    return -1;
+  }
+
+  // Everything a user sets before Start, in the order of the window's
+  // input queue, which the window handles in turn.
+  int SetFields(bool server) {
+    if (options_.device) {
+      int index = FindDevice(server);
+      if (index < 0) {
+        return Close(kExitUsage);
+      }
+      if (!twplat::SelectComboItem(Control(IDC_DEVICE_LIST), index)) {
+        return InputRefused("the device");
+      }
+    }
+    if (!server && !twplat::ReplaceText(Control(IDC_TARGET_HOST), options_.host.c_str())) {
+      return InputRefused("the host");
+    }
+    // Emptied first, then typed: the field keeps only the digits, so a port
+    // with no digit leaves it empty, as a user's typing would.
+    if (options_.port && !(twplat::ReplaceText(Control(IDC_TARGET_PORT), "") &&
+                           twplat::TypeText(Control(IDC_TARGET_PORT), options_.port->c_str()))) {
+      return InputRefused("the port");
+    }
+    if (options_.volume && !twplat::MoveSlider(Control(IDC_VOLUME), *options_.volume)) {
+      return InputRefused("the volume");
+    }
+    return -1;
+  }
+
+  int Stream() {
+    const bool server = options_.command == Command::kServer;
+    Outcome outcome = ChooseRole(server);
+    if (outcome != Outcome::kDone) {
+      return outcome == Outcome::kStop ? Close(kExitOk) : InputRefused("the role");
+    }
+    int exitCode = SetFields(server);
+    if (exitCode >= 0) {
+      return exitCode;
+    }
+    const WindowView before = host_.Snapshot();
+    if (!twplat::ClickButton(Control(IDC_START))) {
+      return InputRefused("Start");
+    }
+    startPressed_ = Clock::now();
+    outcome = Await([&](const WindowView& view) {
+      return view.startDisabled > before.startDisabled || view.uiThreadBoxes > before.uiThreadBoxes;
+    });
+    if (outcome != Outcome::kDone) {
+      return outcome == Outcome::kStop ? Close(kExitOk) : kExitOk;
+    }
+    if (host_.Snapshot().startDisabled == before.startDisabled) {
+      return Close(kExitFailed);  // a field error: Start started no run
+    }
+    return FollowRun(before);
+  }
+
+  // Until the run ends by itself or a stop request; presses "Client Info"
+  // once for every connection the Server plays.
+  int FollowRun(const WindowView& before) {
+    int infoShownFor = before.playbackShown;
+    for (;;) {
+      Outcome outcome = Await([&](const WindowView& view) {
+        return view.startEnabled > before.startEnabled ||
+               (view.playbackShown > infoShownFor && view.Enabled(IDC_CLIENT_INFO));
+      });
+      if (outcome != Outcome::kDone) {
+        return outcome == Outcome::kStop ? Close(kExitOk) : kExitOk;
+      }
+      WindowView view = host_.Snapshot();
+      if (view.startEnabled > before.startEnabled) {
+        return Close(view.errorBoxes > before.errorBoxes ? kExitFailed : kExitOk);
+      }
+      if (twplat::ClickButton(Control(IDC_CLIENT_INFO))) {
+        infoShownFor = view.playbackShown;
+      } else {
+        std::this_thread::sleep_for(kPollStep);  // an owned box has the window for now
+      }
+    }
+  }
+
+  const Options& options_;
+  CliHost& host_;
+  Console& console_;
+  std::optional<Clock::time_point> startPressed_;
+  HWND dialog_ = nullptr;
+};
+
+}  // namespace
+
+int DriveWindow(const Options& options, CliHost& host, Console& console) {
+  return Driver(options, host, console).Run();
+}
+
+}  // namespace twcli

@@ -1,0 +1,176 @@
+// tonewire-cli as its user runs it: separate processes on 127.0.0.1 with the
+// built-in sound devices, read through pipes.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/cli/cli_process.h"
+#include "tests/support/loopback_peer.h"
+
+namespace twtest {
+namespace {
+
+constexpr int kWaitMs = 15000;
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  for (const std::string& each : lines) {
+    if (each == line) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A repeated status text is printed once.
+void ExpectNoLineTwiceInARow(const std::vector<std::string>& lines) {
+  for (size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_NE(lines[i], lines[i - 1]) << "line " << i;
+  }
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line + "\n";
+  }
+  return text;
+}
+
+TEST(CliArguments, HelpPrintsTheUsageAndSucceeds) {
+  CliProcess cli({"--help"});
+  EXPECT_EQ(cli.Wait(kWaitMs), 0);
+  ASSERT_FALSE(cli.OutLines().empty());
+  EXPECT_EQ(cli.OutLines()[0], "Usage:");
+}
+
+TEST(CliArguments, BadArgumentsGiveTheUsageAndStatus2) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"play"},
+      {"devices"},
+      {"devices", "speakers"},
+      {"client"},
+      {"client", "--port", "5567"},
+      {"server", "--port"},
+      {"server", "--volume", "3"},
+      {"server", "--volume", "-51"},
+      {"client", "127.0.0.1", "--volume", "-5"},
+      {"server", "--seconds", "0"},
+      {"server", "--frobnicate", "1"},
+      {"server", "extra"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(Joined(args));
+    CliProcess cli(args);
+    EXPECT_EQ(cli.Wait(kWaitMs), 2);
+    EXPECT_TRUE(cli.WaitForErrLinePrefix("Usage:", kWaitMs));
+    EXPECT_TRUE(cli.OutLines().empty());
+  }
+}
+
+TEST(CliDevices, ListsEachRolesDevicesWithTheChosenOneMarked) {
+  CliProcess capture({"devices", "capture"});
+  EXPECT_EQ(capture.Wait(kWaitMs), 0);
+  EXPECT_EQ(
+      capture.OutLines(),
+      (std::vector<std::string>{"* Default: Test tone (built-in devices only)", "  Test tone"}));
+
+  CliProcess playback({"devices", "playback"});
+  EXPECT_EQ(playback.Wait(kWaitMs), 0);
+  EXPECT_EQ(playback.OutLines(),
+            (std::vector<std::string>{"* Default: Silent output (built-in devices only)",
+                                      "  Silent output"}));
+}
+
+TEST(CliDevices, ADeviceNoEntryMatchesIsRefusedWithTheList) {
+  CliProcess cli({"server", "--device", "hdmi", "--port", "1"});
+  EXPECT_EQ(cli.Wait(kWaitMs), 2);
+  const std::vector<std::string> err = cli.ErrLines();
+  ASSERT_EQ(err.size(), 3u) << Joined(err);
+  EXPECT_NE(err[0].find("\"hdmi\""), std::string::npos);
+  EXPECT_EQ(err[2], "  Silent output");
+  EXPECT_FALSE(Contains(cli.OutLines(), "Running TCP server..."));
+}
+
+TEST(CliFieldErrors, ABadPortMeetsTheProgramsBoxAndEndsWithStatus1) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"client", "127.0.0.1", "--port", "abc"},
+      {"server", "--port", ""},
+      {"server", "--port", "70000"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(Joined(args));
+    CliProcess cli(args);
+    EXPECT_EQ(cli.Wait(kWaitMs), 1);
+    EXPECT_EQ(cli.ErrLines(), (std::vector<std::string>{"Error: Enter correct target port"}));
+    EXPECT_FALSE(Contains(cli.OutLines(), "Stopped"));
+  }
+}
+
+TEST(CliFieldErrors, AnEmptyHostMeetsTheProgramsBox) {
+  CliProcess cli({"client", "", "--port", "5567"});
+  EXPECT_EQ(cli.Wait(kWaitMs), 1);
+  EXPECT_EQ(cli.ErrLines(), (std::vector<std::string>{"Error: Enter correct target host"}));
+}
+
+TEST(CliRun, AClientWithNoServerShowsTheConnectErrorAndEndsWithStatus1) {
+  CliProcess cli({"client", "127.0.0.1", "--port", std::to_string(peer::ClosedPort())});
+  EXPECT_EQ(cli.Wait(kWaitMs), 1);
+  ASSERT_EQ(cli.ErrLines().size(), 1u);
+  EXPECT_EQ(cli.ErrLines()[0].rfind("Error 0x274d in Connect: ", 0), 0u) << cli.ErrLines()[0];
+  EXPECT_EQ(cli.OutLines(),
+            (std::vector<std::string>{"Client ready", "Running TCP client...", "Stopped"}));
+}
+
+TEST(CliRun, SignalsAndTheEndOfSecondsCloseTheWindowWithStatus0) {
+  const std::vector<std::string> expected = {
+      "Client ready", "Server ready", "Running TCP server...", "Wait for incoming...", "Stopped"};
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    CliProcess cli({"server", "--port", std::to_string(peer::ClosedPort()), "--device", "SILENT"});
+    ASSERT_TRUE(cli.WaitForOutLine("Wait for incoming...", kWaitMs));
+    cli.Signal(signal);
+    EXPECT_EQ(cli.Wait(kWaitMs), 0);
+    EXPECT_EQ(cli.OutLines(), expected);
+    EXPECT_TRUE(cli.ErrLines().empty()) << Joined(cli.ErrLines());
+  }
+  CliProcess timed({"server", "--port", std::to_string(peer::ClosedPort()), "--seconds", "1"});
+  EXPECT_EQ(timed.Wait(kWaitMs), 0);
+  const std::vector<std::string> out = timed.OutLines();
+  ASSERT_GE(out.size(), 4u) << Joined(out);
+  EXPECT_EQ(out[2], "Running TCP server...");
+  EXPECT_EQ(out.back(), "Stopped");
+}
+
+TEST(CliEndToEnd, ServerPlaysWhatTheClientSendsAndShowsItsFormat) {
+  const std::string port = std::to_string(peer::ClosedPort());
+  CliProcess server({"server", "--port", port, "--volume", "-20"});
+  ASSERT_TRUE(server.WaitForOutLine("Wait for incoming...", kWaitMs));
+  CliProcess client({"client", "127.0.0.1", "--port", port, "--seconds", "3"});
+
+  EXPECT_TRUE(client.WaitForOutLine("Transmitting", kWaitMs));
+  EXPECT_TRUE(server.WaitForOutLine("Got config", kWaitMs));
+  EXPECT_TRUE(server.WaitForOutLine("Playback", kWaitMs));
+  EXPECT_TRUE(server.WaitForOutLine("Client 44100Hz 2 channels 24576 blen", kWaitMs));
+  EXPECT_TRUE(server.WaitForOutLine("Received 0 24576", kWaitMs));
+
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_EQ(client.OutLines().back(), "Stopped");
+  EXPECT_TRUE(client.ErrLines().empty()) << Joined(client.ErrLines());
+
+  // The Client is gone: the Server waits for the next one until told to stop.
+  ASSERT_TRUE(server.WaitForOutLine("Wait for incoming...", kWaitMs, 2));
+  server.Signal(SIGINT);
+  EXPECT_EQ(server.Wait(kWaitMs), 0);
+  const std::vector<std::string> out = server.OutLines();
+  EXPECT_EQ(out.back(), "Stopped");
+  EXPECT_TRUE(server.ErrLines().empty()) << Joined(server.ErrLines());
+  ExpectNoLineTwiceInARow(out);
+  ExpectNoLineTwiceInARow(client.OutLines());
+}
+
+}  // namespace
+}  // namespace twtest
