@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libpulse-dev pulseaudio pulseaudio-utils
   g++-mingw-w64-x86-64
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev fonts-dejavu-core
   iproute2 util-linux
 )
 
