@@ -1,0 +1,67 @@
+// The stream benchmark's measuring rig, on a private sound server:
+//
+//   "Mic"       a sink wired into "Speakers" with its channels crossed, so
+//               that what is played into Mic's left channel is heard at once
+//               on the right channel of "Speakers"; its monitor "Mic.monitor"
+//               ("Monitor of Mic") is the capture device of the setup under
+//               test, which plays into "Speakers".
+//   feeder      pacat playing the click track into "Mic", all along.
+//   recorder    parec on "Speakers.monitor", all along: left = relayed by the
+//               setup, right = the click track as it was sent.
+//
+// Sent and relayed sound share one recording and one clock, so a delay is a
+// count of samples. The moments of the recording are tied to the wall clock
+// through the times the recorder's output arrived.
+//
+// Thread contract: one owner thread; the feeder has a thread of its own.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/support/pulse_daemon.h"
+
+namespace twbench {
+
+using twtest::Clock;
+
+class ClickRig {
+ public:
+  ClickRig() = default;
+  ~ClickRig();
+  ClickRig(const ClickRig&) = delete;
+  ClickRig& operator=(const ClickRig&) = delete;
+
+  // Starts the sound server (PULSE_SERVER points to it afterwards), rewires
+  // "Mic", starts the feeder and the recorder, and waits until both run.
+  bool Start(double longestSeconds, std::string* failure);
+
+  // Frames of the recording so far, and one channel of [from, to).
+  size_t FramesRecorded() const;
+  std::vector<double> Channel(int channel, size_t from, size_t to) const;
+
+  // The recording's frame heard at a moment, and the other way round.
+  size_t FrameAt(Clock::time_point moment) const;
+  Clock::time_point MomentOf(size_t frame) const;
+
+  // The first frame after `after` whose relayed (left) channel holds sound;
+  // false after timeoutMs.
+  bool WaitForRelayedSound(Clock::time_point after, int timeoutMs, Clock::time_point* heard) const;
+
+ private:
+  bool RewireMic(std::string* failure);
+  void Feed(double seconds);
+  Clock::duration RecordingOffset() const;
+
+  twtest::PulseDaemon daemon_;
+  std::unique_ptr<twtest::ChildProcess> feeder_;
+  std::unique_ptr<twtest::ChildProcess> recorder_;
+  std::thread feedThread_;
+  std::atomic<bool> stopFeeding_{false};
+};
+
+}  // namespace twbench

@@ -1,0 +1,37 @@
+// The sound server's own tools and the loopback network, as the
+// whole-program tests and the stream benchmark use them. Every tool talks to
+// the server at PULSE_SERVER.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+
+namespace twtest {
+
+// 44100 Hz, 2 channels, 16 bits: what the Client sends and what the tools
+// record and play.
+inline constexpr int kFrameBytes = 4;
+inline constexpr int kBytesPerSecond = 44100 * kFrameBytes;
+
+// pactl with these arguments, to its end; false when it failed.
+bool Pactl(const std::vector<std::string>& arguments, std::string* output = nullptr);
+
+// The server module's index, for unloading it; -1 when not loaded.
+int LoadModule(const std::vector<std::string>& arguments);
+void UnloadModule(int index);
+
+// parec: raw PCM of the source on stdout, fragments of latencyMs (0: the
+// tool's default).
+ChildOptions RecorderOptions(const std::string& source, int latencyMs);
+// pacat: raw PCM from stdin into the sink, a queue of latencyMs (0: default).
+ChildOptions PlayerOptions(const std::string& sink, int latencyMs);
+
+// A port on 127.0.0.1 that nothing listened on a moment ago.
+int FreeLoopbackPort();
+
+double SecondsOfBytes(std::uint64_t bytes);
+
+}  // namespace twtest

@@ -1,0 +1,49 @@
+// Measurements on one channel of a recorded steady tone, samples in -1 .. 1
+// of full scale: where the sound starts, the quietest short stretch, and the
+// largest break in the waveform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace twtest {
+
+inline constexpr int kRecordRate = 44100;
+
+// One channel (0 = left) of 16-bit interleaved stereo PCM.
+std::vector<double> StereoChannel(const std::vector<std::uint8_t>& pcm, int channel);
+
+// A span of samples, [from, from + count).
+struct Span {
+  size_t from = 0;
+  size_t count = 0;
+};
+
+// The first index whose magnitude exceeds threshold, at or after from;
+// samples.size() when there is none.
+size_t FirstAbove(const std::vector<double>& samples, double threshold, size_t from = 0);
+
+double RmsOf(const std::vector<double>& samples, Span span);
+double DecibelsOf(double ratio);
+
+// The quietest window of windowSamples in the span: its level in dB against
+// referenceRms, and where it starts.
+struct Stretch {
+  double levelDb = 0;
+  size_t at = 0;
+};
+Stretch QuietestStretch(const std::vector<double>& samples, Span span, size_t windowSamples,
+                        double referenceRms);
+
+// A sine of frequency f obeys x[n+1] + x[n-1] = 2 cos(2 pi f / rate) x[n];
+// what is left over measures a break in it: a jump, a repeat or a dropped
+// stretch. The largest leftover in the span, and where, as a fraction of
+// full scale. A clean 16-bit sine leaves a few steps of the last bit.
+struct Break {
+  double size = 0;
+  size_t at = 0;
+};
+Break LargestBreak(const std::vector<double>& samples, Span span, double frequencyHz);
+
+}  // namespace twtest
