@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "kernel_object.h"
 
@@ -103,7 +106,70 @@ void KernelObject::Release() {
   }
 }
 
-KernelObject* ObjectFromHandle(HANDLE handle) { return static_cast<KernelObject*>(handle); }
+namespace {
+
+// Kernel handles start above 4 GiB, away from window handles (which count up
+// from 0x10000), and step by 4 like Windows' handles; never 0, never reused.
+constexpr std::uintptr_t kFirstKernelHandle = std::uintptr_t{1} << 32;
+
+struct HandleTable {
+  std::mutex mutex;
+  std::unordered_map<std::uintptr_t, KernelObject*> objects;
+  std::uintptr_t nextHandle = kFirstKernelHandle;
+};
+
+// Never destroyed: a detached worker may still close its handles while exit()
+// runs the static destructors.
+HandleTable& Handles() {
+  static HandleTable* table = new HandleTable;
+  return *table;
+}
+
+// Takes the handle out of the table; the caller drops the table's reference.
+KernelObject* RemoveHandle(HANDLE handle) {
+  HandleTable& table = Handles();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (found == table.objects.end()) {
+    return nullptr;
+  }
+  KernelObject* object = found->second;
+  table.objects.erase(found);
+  return object;
+}
+
+}  // namespace
+
+HANDLE AddHandle(KernelObject* object) {
+  HandleTable& table = Handles();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.nextHandle += 4;
+  table.objects.emplace(table.nextHandle, object);
+  return reinterpret_cast<HANDLE>(table.nextHandle);
+}
+
+ObjectReference::ObjectReference(HANDLE handle) : object_(nullptr) {
+  HandleTable& table = Handles();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (found != table.objects.end()) {
+    object_ = found->second;
+    object_->AddRef();
+  }
+}
+
+ObjectReference::~ObjectReference() {
+  if (object_ != nullptr) {
+    object_->Release();
+  }
+}
+
+KernelObject* ObjectFromHandle(HANDLE handle) {
+  HandleTable& table = Handles();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+  return found == table.objects.end() ? nullptr : found->second;
+}
 
 unsigned long long MonotonicMs() {
   timespec now{};
@@ -147,7 +213,7 @@ int WaitForFds(const int* fds, int count, DWORD timeoutMs) {
 }  // namespace twplat
 
 using twplat::KernelObject;
-using twplat::ObjectFromHandle;
+using twplat::ObjectReference;
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startAddress,
                            LPVOID parameter, DWORD, LPDWORD threadId) {
@@ -162,33 +228,34 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     return nullptr;
   }
   thread->AddRef();  // the running thread's own reference
+  HANDLE handle = twplat::AddHandle(thread);
   std::thread([thread] { thread->Run(); }).detach();
   if (threadId != nullptr) {
     *threadId = 0;
   }
-  return thread;
+  return handle;
 }
 
 BOOL WINAPI SetThreadPriority(HANDLE handle, int priority) {
-  KernelObject* object = ObjectFromHandle(handle);
-  if (object == nullptr || object->kind() != KernelObject::Kind::kThread) {
+  ObjectReference object(handle);
+  if (!object || object.get()->kind() != KernelObject::Kind::kThread) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  static_cast<twplat::ThreadObject*>(object)->SetPriority(priority);
+  static_cast<twplat::ThreadObject*>(object.get())->SetPriority(priority);
   return TRUE;
 }
 
 DWORD WINAPI GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
 
 BOOL WINAPI GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
-  KernelObject* object = ObjectFromHandle(handle);
-  if (object == nullptr || object->kind() != KernelObject::Kind::kThread || exitCode == nullptr) {
+  ObjectReference object(handle);
+  if (!object || object.get()->kind() != KernelObject::Kind::kThread || exitCode == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   DWORD code = 0;
-  bool done = static_cast<twplat::ThreadObject*>(object)->finished(&code);
+  bool done = static_cast<twplat::ThreadObject*>(object.get())->finished(&code);
   *exitCode = done ? code : 259;  // STILL_ACTIVE
   return TRUE;
 }
@@ -203,40 +270,42 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
   if (initialState) {
     event->Signal();
   }
-  return event;
+  return twplat::AddHandle(event);
 }
 
 namespace {
-KernelObject* EventFromHandle(HANDLE handle) {
-  KernelObject* object = ObjectFromHandle(handle);
-  if (object == nullptr || object->kind() != KernelObject::Kind::kEvent) {
+bool IsEvent(const ObjectReference& object) {
+  if (!object || object.get()->kind() != KernelObject::Kind::kEvent) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
+    return false;
   }
-  return object;
+  return true;
 }
 }  // namespace
 
 BOOL WINAPI SetEvent(HANDLE handle) {
-  KernelObject* event = EventFromHandle(handle);
-  if (event == nullptr) {
+  ObjectReference event(handle);
+  if (!IsEvent(event)) {
     return FALSE;
   }
-  event->Signal();
+  event.get()->Signal();
   return TRUE;
 }
 
 BOOL WINAPI ResetEvent(HANDLE handle) {
-  KernelObject* event = EventFromHandle(handle);
-  if (event == nullptr) {
+  ObjectReference event(handle);
+  if (!IsEvent(event)) {
     return FALSE;
   }
-  event->Reset();
+  event.get()->Reset();
   return TRUE;
 }
 
+// The wait holds its own reference, so a handle closed by another thread
+// meanwhile leaves the object alive until the wait ends.
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  KernelObject* object = ObjectFromHandle(handle);
+  ObjectReference reference(handle);
+  KernelObject* object = reference.get();
   if (object == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
@@ -265,7 +334,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  KernelObject* object = ObjectFromHandle(handle);
+  KernelObject* object = twplat::RemoveHandle(handle);
   if (object == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

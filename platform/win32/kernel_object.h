@@ -44,7 +44,34 @@ class KernelObject {
   std::atomic<int> references_{1};
 };
 
-// The object behind a handle, or null for a handle that is not a kernel object.
+// Kernel handles live in a table of their own. A handle value is never
+// reused, so a closed (stale) handle, a window handle or any other foreign
+// value finds nothing instead of reaching freed or unrelated memory.
+
+// Enters an object that carries its creation reference; the table owns that
+// reference until CloseHandle. Null when the table cannot grow.
+HANDLE AddHandle(KernelObject* object);
+
+// A counted reference to the object behind a handle, taken under the table's
+// lock: the object stays alive while the holder lives, even if another
+// thread closes the handle meanwhile.
+class ObjectReference {
+ public:
+  explicit ObjectReference(HANDLE handle);
+  ~ObjectReference();
+  ObjectReference(const ObjectReference&) = delete;
+  ObjectReference& operator=(const ObjectReference&) = delete;
+
+  KernelObject* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+ private:
+  KernelObject* object_;
+};
+
+// The object behind an open handle, or null. The pointer is borrowed: it
+// stays valid only while the handle stays open (take an ObjectReference, or
+// AddRef, to keep it longer).
 KernelObject* ObjectFromHandle(HANDLE handle);
 
 // Waits until one of fds is readable or timeoutMs passes (INFINITE = no limit).
