@@ -154,11 +154,12 @@ bool ReceiveSome(SOCKET sock, char* buffer, int capacity, int& count) {
   return !StopRequested();
 }
 
-bool ReceiveExact(SOCKET sock, char* buffer, int length) {
+bool ReceiveExact(SOCKET sock, char* buffer, int length, bool* stalled) {
   if (length < 0) {
     return false;
   }
   DWORD received = 0;
+  StallTimer quiet;
   if (!StopRequested()) {
     while (received < static_cast<DWORD>(length)) {
       int count = 0;
@@ -167,6 +168,14 @@ bool ReceiveExact(SOCKET sock, char* buffer, int length) {
       }
       received += static_cast<DWORD>(count);
       if (StopRequested()) {
+        break;
+      }
+      if (count > 0) {
+        quiet.Progress();
+      } else if (quiet.Stalled()) {
+        if (stalled != nullptr) {
+          *stalled = true;
+        }
         break;
       }
     }
@@ -214,6 +223,7 @@ bool SendAll(SOCKET sock, const char* data, int length) {
     return false;
   }
   DWORD sent = 0;
+  StallTimer stuck;
   if (!StopRequested()) {
     while (sent < static_cast<DWORD>(length)) {
       int count = 0;
@@ -222,6 +232,12 @@ bool SendAll(SOCKET sock, const char* data, int length) {
       }
       sent += static_cast<DWORD>(count);
       if (StopRequested()) {
+        break;
+      }
+      if (count > 0) {
+        stuck.Progress();
+      } else if (stuck.Stalled()) {
+        ReportError("SendData", WSAETIMEDOUT);
         break;
       }
     }

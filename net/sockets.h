@@ -15,8 +15,30 @@
 
 #include <windows.h>
 
+#include <chrono>
+
 struct CaptureContext;
 struct PlaybackContext;
+
+// A live Client sends about 176 kB/s without a pause, so a peer that moves no
+// byte either way for this long is taken to be gone (its host switched off,
+// its cable pulled): the connection is given up instead of held for ever.
+constexpr int kStalledPeerMs = 10000;
+
+// Measures how long a connection has gone without progress.
+class StallTimer {
+ public:
+  StallTimer() : lastProgress_(std::chrono::steady_clock::now()) {}
+  void Progress() { lastProgress_ = std::chrono::steady_clock::now(); }
+  // True once kStalledPeerMs have passed since the last progress.
+  bool Stalled() const {
+    return std::chrono::steady_clock::now() - lastProgress_ >=
+           std::chrono::milliseconds(kStalledPeerMs);
+  }
+
+ private:
+  std::chrono::steady_clock::time_point lastProgress_;
+};
 
 // Starts Winsock 2.2 unless appState.winsockStarted says it is; false when
 // WSAStartup fails (the next call tries again).
@@ -48,9 +70,11 @@ void CloseGracefully(SOCKET& holder);
 bool ReceiveSome(SOCKET sock, char* buffer, int capacity, int& count);
 
 // Exactly length bytes, in as many ReceiveSome calls as needed. False when
-// the connection ends, fails or a stop is requested first; the bytes that
-// did arrive are in the buffer from its start. A negative length is false.
-bool ReceiveExact(SOCKET sock, char* buffer, int length);
+// the connection ends, fails or a stop is requested first, or when no byte
+// arrives for kStalledPeerMs (then *stalled, if given, is set true); the
+// bytes that did arrive are in the buffer from its start. A negative length
+// is false.
+bool ReceiveExact(SOCKET sock, char* buffer, int length, bool* stalled = nullptr);
 
 // Sends until everything is taken or the socket stays unwritable for 10 ms.
 // True with count = the bytes sent (also when it stops for a stop request);
@@ -59,5 +83,7 @@ bool ReceiveExact(SOCKET sock, char* buffer, int length);
 bool SendSome(SOCKET sock, const char* data, int length, int& count);
 
 // Exactly length bytes, in as many SendSome calls as needed. False on an
-// error or a stop request first. A negative length is false.
+// error or a stop request first. A negative length is false. When the peer
+// takes no byte for kStalledPeerMs the stall is reported as "SendData" with
+// WSAETIMEDOUT, as a failed send would be, and the result is false.
 bool SendAll(SOCKET sock, const char* data, int length);

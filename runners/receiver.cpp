@@ -100,20 +100,28 @@ bool AcceptConnection(SOCKET listener, SOCKET& connection) {
 }
 
 // Reads the 32 header bytes over the stored header, so that a read that ends
-// early replaces only the bytes that arrived.
-bool ReceiveHeader(SOCKET connection) {
+// early replaces only the bytes that arrived. *stalled tells a peer that went
+// quiet before its header was complete.
+bool ReceiveHeader(SOCKET connection, bool* stalled) {
   HeaderImage image = appState.currentHeader.Image();
   const bool complete =
-      ReceiveExact(connection, reinterpret_cast<char*>(image.bytes), kHeaderBytes);
+      ReceiveExact(connection, reinterpret_cast<char*>(image.bytes), kHeaderBytes, stalled);
   appState.currentHeader.Store(image);
   return complete;
 }
 
 // Decides from the header whether the connection is played. After a read
 // that ended early the stored header decides, which may be an earlier
-// connection's.
+// connection's; a peer that stalled during its header is dropped, since
+// nothing more will come from it.
 Outcome CheckHeader(SOCKET& connection) {
-  if (ReceiveHeader(connection)) {
+  bool stalled = false;
+  const bool complete = ReceiveHeader(connection, &stalled);
+  if (stalled) {
+    CloseGracefully(connection);
+    return Outcome::kNextConnection;
+  }
+  if (complete) {
     if (IsValidHeader(appState.currentHeader.Get())) {
       SetStatus("Got config");
     } else {
@@ -146,17 +154,19 @@ void StartPlayback(IDirectSoundBuffer* buffer) {
 }
 
 // Writes whatever arrives into the playback ring until the connection ends
-// (then the buffer is released) or a Stop ends the run.
+// or stalls (then the buffer is released) or a Stop ends the run.
 Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& connection) {
   int countdown = kStartCountdown;
   int chunks = 0;
   char* data = reinterpret_cast<char*>(block.data());
+  StallTimer quiet;
   for (;;) {
     if (StopRequested()) {
       return Outcome::kEndRun;
     }
     int count = 0;
-    if (!ReceiveSome(connection, data, static_cast<int>(block.size()), count)) {
+    const bool open = ReceiveSome(connection, data, static_cast<int>(block.size()), count);
+    if (!open || (count == 0 && quiet.Stalled())) {
       CloseGracefully(connection);
       ReleasePlaybackBuffer(context);
       return Outcome::kNextConnection;
@@ -164,6 +174,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
     if (count == 0) {
       continue;
     }
+    quiet.Progress();
     ShowReceived(chunks, count);
     ++chunks;
     if (countdown > 0) {
@@ -177,10 +188,15 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
   }
 }
 
+// A format the device refuses came from the network, not from this machine:
+// its box is shown, and only that connection is dropped, so that no peer can
+// end the Server's run with one header.
 Outcome PlayConnection(PlaybackContext& context, ByteBuffer& block, SOCKET& connection) {
   SetStatus("Playback");
   if (FAILED(SetUpPlaybackBuffer(context, context.playbackDevice, &context.playbackBuffer))) {
-    return Outcome::kEndRun;
+    CloseGracefully(connection);
+    ReleasePlaybackBuffer(context);
+    return Outcome::kNextConnection;
   }
   EnableWindow(GetDlgItem(appState.mainWindow.load(), IDC_CLIENT_INFO), TRUE);
   return ReceiveIntoRing(context, block, connection);

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -248,6 +249,139 @@ TEST(ReceiverConnections, OneClientAtATimeAndPlaybackStartsWithTheSecondChunk) {
   EXPECT_GT(output.ByteCount(), 0u);
 
   peer::Close(second);
+  StopAndExpectEnd(harness);
+  EXPECT_EQ(0u, harness.BoxCount());
+}
+
+// A header with good magic and block length whose format fields are chosen
+// by the caller, in wire order after the magic.
+Bytes FormatHeader(std::uint32_t rate, std::uint32_t channels, std::uint32_t bits,
+                   std::uint32_t bytesPerSecond, std::uint32_t blockAlign) {
+  Bytes out(kHeaderMagic, kHeaderMagic + 8);
+  for (std::uint32_t field : {rate, channels, bits, bytesPerSecond, blockAlign, 24576u}) {
+    PutWord(out, field);
+  }
+  return out;
+}
+
+// Headers the device refuses come from the network: each gives its box and
+// loses its connection, and the Server goes on to serve the next Client.
+TEST(ReceiverHostileInput, RefusedFormatsDropTheConnectionAndTheRunGoesOn) {
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  const std::vector<Bytes> refused = {
+      FormatHeader(44100, 0, 16, 176400, 4),  // no channels
+      FormatHeader(44100, 2, 16, 176400, 3),  // block align disagrees with 2 x 16 bits
+      FormatHeader(44100, 2, 16, 100000, 4),  // byte rate disagrees with rate x align
+      FormatHeader(44100, 2, 12, 132300, 3),  // 12 bits are no PCM sample size
+      FormatHeader(0xFFFFFFFF, 2, 16, 0xFFFFFFFC, 4),
+  };
+  for (size_t i = 0; i < refused.size(); ++i) {
+    SCOPED_TRACE(i);
+    const int client = peer::Connect(appState.targetPort.load());
+    ASSERT_GE(client, 0);
+    ASSERT_TRUE(Send(client, refused[i]));
+    ASSERT_TRUE(harness.WaitForBoxCount(i + 1, 5000));
+    EXPECT_TRUE(harness.Boxes()[i].caption.ends_with(" in CreateSoundBuffer"))
+        << harness.Boxes()[i].caption;
+    EXPECT_TRUE(PeerSeesEnd(client));
+    peer::Close(client);
+  }
+  EXPECT_EQ(0, harness.FinishedCount());
+
+  // A valid Client, then one whose 20-byte header lands over the stored one
+  // and leaves a byte rate that disagrees with the stored block align.
+  int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  ASSERT_TRUE(Send(client, NumberedFrames(1, 250)));
+  ASSERT_TRUE(harness.WaitForStatus("Received 0 1000", 3000));
+  peer::Close(client);
+  client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  Bytes mixed = FormatHeader(48000, 2, 16, 192000, 4);
+  mixed.resize(20);
+  ASSERT_TRUE(Send(client, mixed));
+  peer::Close(client);
+  ASSERT_TRUE(harness.WaitForBoxCount(refused.size() + 1, 5000));
+
+  // The run is still serving.
+  client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  ASSERT_TRUE(Send(client, NumberedFrames(1, 500)));
+  EXPECT_TRUE(harness.WaitForStatus("Received 0 2000", 3000));
+  EXPECT_EQ(refused.size() + 2, harness.StatusCount("Got config"));  // each refused one too
+  EXPECT_EQ(0, harness.FinishedCount());
+  peer::Close(client);
+  StopAndExpectEnd(harness);
+  EXPECT_EQ(refused.size() + 1, harness.BoxCount());
+}
+
+// Seconds from a peer's last byte until the Server closes its connection.
+double SecondsUntilClosed(int fd) {
+  const auto start = std::chrono::steady_clock::now();
+  unsigned char byte = 0;
+  if (peer::Receive(fd, &byte, 1, 30000) != 0) {
+    return -1;
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A peer that stops sending in the middle of its header would otherwise hold
+// the one-at-a-time Server for ever; here an earlier connection's header is
+// stored, so the cut header must not fall back on it either.
+TEST(ReceiverDeadPeers, APeerQuietInItsHeaderIsDroppedAfterTenSeconds) {
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  ASSERT_TRUE(harness.WaitForStatus("Playback", 3000));
+  peer::Close(client);
+  ASSERT_TRUE(harness.WaitForStatus(kWaiting, 3000, harness.StatusCount(kWaiting) + 1));
+
+  client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  const Bytes header = ValidHeader();
+  ASSERT_TRUE(peer::SendAll(client, header.data(), 20));
+  const double seconds = SecondsUntilClosed(client);
+  std::printf("[ measured ] a peer quiet after 20 header bytes was closed after %.2f s\n", seconds);
+  EXPECT_GE(seconds, 9.0);
+  EXPECT_LT(seconds, 20.0);
+  peer::Close(client);
+  EXPECT_EQ(1u, harness.StatusCount("Playback"));  // nothing was played for it
+
+  client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  EXPECT_TRUE(harness.WaitForStatus("Got config", 3000, 2));
+  peer::Close(client);
+  StopAndExpectEnd(harness);
+  EXPECT_EQ(0u, harness.BoxCount());
+}
+
+TEST(ReceiverDeadPeers, AStreamThatGoesQuietIsDroppedAndTheNextClientServed) {
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  const int quiet = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(quiet, 0);
+  ASSERT_TRUE(Send(quiet, ValidHeader()));
+  ASSERT_TRUE(Send(quiet, NumberedFrames(1, 2 * kChunkBytes / 4)));
+  ASSERT_TRUE(harness.WaitForStatus("Received 1 24576", 3000));
+  // The next Client waits in the listen queue meanwhile.
+  const int next = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(next, 0);
+  ASSERT_TRUE(Send(next, ValidHeader()));
+
+  const double seconds = SecondsUntilClosed(quiet);
+  std::printf("[ measured ] a stream quiet after two chunks was closed after %.2f s\n", seconds);
+  EXPECT_GE(seconds, 9.0);
+  EXPECT_LT(seconds, 20.0);
+  EXPECT_TRUE(harness.WaitForStatus("Got config", 3000, 2));
+  EXPECT_EQ(0, harness.FinishedCount());
+  peer::Close(quiet);
+  peer::Close(next);
   StopAndExpectEnd(harness);
   EXPECT_EQ(0u, harness.BoxCount());
 }
