@@ -23,15 +23,6 @@ constexpr DWORD kReadRetryWaitMs = 10;
 
 bool StopRequested() { return appState.stopRequested.load() != 0; }
 
-// The format the capture buffer was granted, as the header announces it. A
-// failed read-back leaves it zero-filled, which the Server refuses when it
-// builds its playback buffer.
-StreamHeader HeaderForCaptureBuffer(IDirectSoundCaptureBuffer* buffer) {
-  WAVEFORMATEX format = {};
-  buffer->GetFormat(&format, sizeof format, nullptr);
-  return MakeHeader(format, kBlockBytes);
-}
-
 bool SendHeader(SOCKET connection, const StreamHeader& header) {
   const HeaderImage image = EncodeHeader(header);
   return SendAll(connection, reinterpret_cast<const char*>(image.bytes), kHeaderBytes);
@@ -53,7 +44,10 @@ void CaptureAndSend(CaptureContext& context, LPCGUID deviceId) {
     ReportError("CreateCaptureBuffer", setUp);
     return;
   }
-  const StreamHeader header = HeaderForCaptureBuffer(context.captureBuffer);
+  StreamHeader header = {};
+  if (!HeaderForCaptureBuffer(context.captureBuffer, header)) {
+    return;
+  }
   ByteBuffer block(kBlockBytes);
   if (!block.valid()) {
     return;
@@ -70,6 +64,21 @@ void CaptureAndSend(CaptureContext& context, LPCGUID deviceId) {
 }
 
 }  // namespace
+
+// The format the capture buffer was granted, as the header announces it.
+// Without it there is nothing true to announce (a zero format would only be
+// refused by the Server), so a failed read-back is shown and ends the run
+// before anything is sent.
+bool HeaderForCaptureBuffer(IDirectSoundCaptureBuffer* buffer, StreamHeader& header) {
+  WAVEFORMATEX format = {};
+  const HRESULT read = buffer->GetFormat(&format, sizeof format, nullptr);
+  if (FAILED(read)) {
+    ReportError("GetFormat", read);
+    return false;
+  }
+  header = MakeHeader(format, kBlockBytes);
+  return true;
+}
 
 void SendCapturedBlocks(CaptureContext& context, const StreamHeader& header, ByteBuffer& block) {
   while (!StopRequested()) {

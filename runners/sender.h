@@ -11,6 +11,10 @@
 
 DWORD RunSender(CaptureContext& context, LPCGUID deviceId);
 
+// Builds the header from the capture buffer's granted format. False, after
+// the "GetFormat" error box, when the format cannot be read.
+bool HeaderForCaptureBuffer(IDirectSoundCaptureBuffer* buffer, StreamHeader& header);
+
 // The block loop of a running Client, once the header has gone and capture
 // runs: reads each block out of the capture ring and sends it whole, until a
 // stop request or a failed send. A failed read is tried again after a wait of

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -176,6 +177,33 @@ TEST(SenderEnds, TheServerClosingTheConnectionEndsTheRunWithASendDataBox) {
   peer::Close(listener);
 }
 
+// A Server whose host is gone takes no more bytes; the Client's send must not
+// retry for ever but end the run with the send error box.
+TEST(SenderEnds, AServerThatTakesNothingForTenSecondsEndsTheRunWithASendDataBox) {
+  RunHarness harness;
+  int port = 0;
+  const int listener = peer::Listen(&port, 4096);
+  ASSERT_GE(listener, 0);
+  TargetLoopback(port);
+  ASSERT_TRUE(harness.StartWorker(CaptureWorker));
+  const int connection = peer::Accept(listener, 5000);
+  ASSERT_GE(connection, 0);
+  unsigned char header[kHeaderBytes];
+  ASSERT_TRUE(ReceiveExactly(connection, header, sizeof header, 3000));
+  const auto lastRead = Clock::now();
+
+  ASSERT_TRUE(harness.WaitForBoxCount(1, 120000));
+  const double seconds = std::chrono::duration<double>(Clock::now() - lastRead).count();
+  std::printf("[ measured ] send error box %.2f s after the Server's last read\n", seconds);
+  EXPECT_GE(seconds, 10.0);
+  const auto boxes = harness.Boxes();
+  EXPECT_EQ("Error 0x274c in SendData", boxes[0].caption);
+  twtest::ExpectRunEndedOnce(harness);
+  EXPECT_EQ(1u, harness.BoxCount());
+  peer::Close(connection);
+  peer::Close(listener);
+}
+
 TEST(SenderEnds, NoServerListeningGivesTheConnectBoxAndNothingIsSent) {
   RunHarness harness;
   TargetLoopback(peer::ClosedPort());
@@ -221,6 +249,16 @@ class DeadCaptureBuffer final : public IDirectSoundCaptureBuffer {
     return DSERR_BUFFERLOST;
   }
 };
+
+TEST(SenderHeader, AnUnreadableCaptureFormatGivesAGetFormatBoxAndNoHeader) {
+  twtest::TestHost host;
+  DeadCaptureBuffer dead;
+  StreamHeader header = {};
+  EXPECT_FALSE(HeaderForCaptureBuffer(&dead, header));
+  ASSERT_EQ(1u, host.BoxCount());
+  EXPECT_EQ("Error 0x88780096 in GetFormat", host.Boxes()[0].caption);
+  EXPECT_EQ(std::string(8, '\0'), std::string(header.magic, 8));  // nothing to send
+}
 
 TEST(SenderBlockLoop, AFailingCaptureReadIsRetriedAtABoundedPaceUntilStop) {
   DeadCaptureBuffer dead;
