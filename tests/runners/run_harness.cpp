@@ -147,6 +147,11 @@ std::vector<std::string> RunHarness::StatusTextsBesidesWaiting() const {
   return texts;
 }
 
+void RunHarness::ForgetStatusTexts() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string>().swap(statusTexts_);
+}
+
 size_t RunHarness::StatusCount(const std::string& text) const {
   std::lock_guard<std::mutex> lock(mutex_);
   size_t count = 0;

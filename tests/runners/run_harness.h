@@ -43,6 +43,8 @@ class RunHarness : public TestHost {
   // The status texts without the waiting line, which repeats every 200 ms.
   std::vector<std::string> StatusTextsBesidesWaiting() const;
   size_t StatusCount(const std::string& text) const;
+  // Drops the recorded texts and their storage (long runs record thousands).
+  void ForgetStatusTexts();
   // Waits until text has been shown at least count times.
   bool WaitForStatus(const std::string& text, int timeoutMs, size_t count = 1) const;
 
