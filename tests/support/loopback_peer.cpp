@@ -106,6 +106,10 @@ bool SendAll(int fd, const void* data, std::size_t length) {
   return true;
 }
 
+long SendWithoutWaiting(int fd, const void* data, std::size_t length) {
+  return static_cast<long>(::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT));
+}
+
 long Receive(int fd, void* data, std::size_t length, int timeoutMs) {
   pollfd entry{fd, POLLIN, 0};
   if (::poll(&entry, 1, timeoutMs) != 1) {

@@ -27,6 +27,8 @@ bool PortIsFree(int port);
 
 // Sends everything (blocking, no SIGPIPE); false on failure.
 bool SendAll(int fd, const void* data, std::size_t length);
+// Sends what the socket takes at once; the count, or -1 (nothing fits).
+long SendWithoutWaiting(int fd, const void* data, std::size_t length);
 // Receives up to length bytes, waiting up to timeoutMs for the first;
 // the count, 0 at end of stream, -1 on time-out or failure.
 long Receive(int fd, void* data, std::size_t length, int timeoutMs);
