@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs every test
 # in a Release build (g++), again under ASan+UBSan (clang), and the threaded
-# tests under TSan (clang), then prints a short run of the stream benchmark.
+# tests under TSan (clang), fuzzes for a minute, then prints a short run of the
+# stream benchmark. The soak test (label soak) runs in the Release and ASan
+# steps.
 # Fails if any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +37,11 @@ step "TSan build (clang), threaded tests"
 CXX=clang++ scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=thread
 (cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
   ctest --output-on-failure -j "$jobs" -L threaded)
+
+# Arbitrary bytes at the header decoder and, as whole connections, at a
+# Server run; about a minute in all.
+step "fuzzing (clang, libFuzzer with ASan+UBSan), 60 s"
+scripts/fuzz.sh 60
 
 step "stream benchmark, short (figures only: it fails only when it cannot run)"
 BUILD_DIR=build/release SKIP_BUILD=1 scripts/bench.sh --short
