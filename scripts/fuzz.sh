@@ -30,10 +30,10 @@ run() {
   local target=$1 seconds=$2 max_len=$3 corpus=$4
   local log="$work/$target.log" status=0
   printf '\n---- %s, %s s ----\n' "$target" "$seconds"
-  "$build/fuzz/$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=30 \
+  "$build/fuzz/$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=60 \
     -print_final_stats=1 -artifact_prefix="$build/crash-$target-" "$work/$corpus" \
     >"$log" 2>&1 || status=$?
-  grep -E '^#[0-9]+ +(INITED|DONE)|^stat::|^Done ' "$log" || true
+  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::|^Done ' "$log" || true
   if [ "$status" -ne 0 ]; then
     tail -n 80 "$log"
     echo "$target found a fault (exit status $status)"
