@@ -65,6 +65,28 @@ set(ENV{MANPATH} ${PREFIX}/share/man)
 set(ENV{XDG_RUNTIME_DIR} ${PREFIX}/run)
 file(MAKE_DIRECTORY ${PREFIX}/run)
 check("user service" systemd-analyze verify --user ${PREFIX}/${unit})
+
+# The service's command line as systemd runs it ($$ is a plain $), with a
+# stand-in tonewire-cli that prints its arguments: the settings from the
+# environment file arrive whole, and an empty or missing one takes its
+# default (an empty device: no --device at all).
+file(STRINGS ${PREFIX}/${unit} execStart REGEX "^ExecStart=")
+string(REGEX REPLACE "^ExecStart=/bin/sh -c '(.*)'$" "\\1" script "${execStart}")
+string(REPLACE "$$" "$" script "${script}")
+file(WRITE ${PREFIX}/stand-in/tonewire-cli "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done\n")
+file(CHMOD ${PREFIX}/stand-in/tonewire-cli PERMISSIONS OWNER_READ OWNER_EXECUTE)
+function(expect_service_arguments expected)
+  execute_process(COMMAND env PATH=${PREFIX}/stand-in:$ENV{PATH} ${ARGN} /bin/sh -c "${script}"
+    OUTPUT_VARIABLE arguments RESULT_VARIABLE result)
+  if(NOT result EQUAL 0 OR NOT arguments STREQUAL expected)
+    message(FATAL_ERROR "the service ran tonewire-cli ${arguments} (${result}), "
+      "expected ${expected}")
+  endif()
+endfunction()
+expect_service_arguments("[server][--port][5567][--volume][0][--retry][2]")
+expect_service_arguments("[server][--port][5567][--volume][-10][--retry][2][--device][Monitor of Mic]"
+  TONEWIRE_PORT= TONEWIRE_VOLUME=-10 "TONEWIRE_DEVICE=Monitor of Mic")
+
 file(REMOVE_RECURSE ${PREFIX})
 message(STATUS "installed and checked: programs, manual pages, user service, icons, "
   "desktop entry, metainfo")
