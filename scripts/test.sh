@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs every test
-# in a Release build (g++), again under ASan+UBSan (clang), and the threaded
-# tests under TSan (clang), builds the Debian package and checks that apt
-# could install it, then prints a short run of the stream benchmark.
+# in a Release build (g++), builds its Debian package and checks that apt
+# could install it, runs the tests again under ASan+UBSan (clang) and the
+# threaded tests under TSan (clang), then prints a short run of the stream
+# benchmark.
 # Fails if any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
