@@ -10,6 +10,8 @@ packages=(
   g++-mingw-w64-x86-64
   qt6-base-dev libgl-dev fonts-dejavu-core
   iproute2 util-linux
+  pipewire pipewire-pulse wireplumber
+  appstream desktop-file-utils groff-base systemd dpkg-dev
 )
 
 missing=()

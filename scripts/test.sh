@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs every test
-# in a Release build (g++), again under ASan+UBSan (clang), and the threaded
-# tests under TSan (clang), fuzzes for a minute, then prints a short run of the
-# stream benchmark. The soak test (label soak) runs in the Release and ASan
-# steps.
+# in a Release build (g++), builds its Debian package and checks that apt
+# could install it, runs the tests again under ASan+UBSan (clang) and the
+# threaded tests under TSan (clang), fuzzes for a minute, then prints a short
+# run of the stream benchmark. The soak test (label soak) runs in the Release
+# and ASan steps.
 # Fails if any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,13 @@ scripts/check-windows-headers.sh
 step "Release build (g++)"
 CXX=g++ scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release
 (cd build/release && ctest --output-on-failure -j "$jobs")
+
+step "Debian package: built, its dependencies declared and installable"
+rm -rf build/package
+(cd build/release && cpack -G DEB -B "$root/build/package" >/dev/null)
+deb=$(ls build/package/tonewire_*.deb)
+dpkg-deb --field "$deb" Package Version Depends Recommends
+apt-get install --simulate --no-install-recommends "./$deb" >/dev/null
 
 # The end-to-end sound checks run in the Release build only: their gap and
 # timing checks measure real-time pace, which the sanitizers slow down.

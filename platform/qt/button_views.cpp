@@ -34,29 +34,44 @@ class PushButtonView : public ControlView {
   QPushButton* button_;
 };
 
-// The window system moves the check within the group; the widget shows only
-// what it reports, so Qt's own toggling on a click is undone at once. A text
-// too long for the template's width makes the button grow to the right.
+// An automatic radio button whose check only the window system moves: a
+// click or Space reports the click and leaves the check alone. Qt calls it a
+// radio button for assistive technology only while it is auto-exclusive.
+class WindowRadioButton : public QRadioButton {
+ public:
+  explicit WindowRadioButton(QWidget* parent) : QRadioButton(parent) { setAutoExclusive(true); }
+
+  // Shows the window system's check as it is, even none or several checked
+  // in a group, which Qt's exclusive buttons would refuse or undo.
+  void ShowCheck(bool checked) {
+    setAutoExclusive(false);
+    setChecked(checked);
+    setAutoExclusive(true);
+  }
+
+ protected:
+  void nextCheckState() override {}
+};
+
+// A text too long for the template's width makes the button grow to the
+// right.
 class RadioButtonView : public ControlView {
  public:
-  RadioButtonView(HWND window, QRadioButton* button)
+  RadioButtonView(HWND window, WindowRadioButton* button)
       : ControlView(window, button), button_(button), templateWidth_(button->width()) {
-    button_->setAutoExclusive(false);
-    QObject::connect(button_, &QRadioButton::clicked, context(), [this] {
-      twplat::ClickButton(handle());
-      Revert();
-    });
+    QObject::connect(button_, &QRadioButton::clicked, context(),
+                     [this] { twplat::ClickButton(handle()); });
   }
 
  protected:
   void ShowState(const twplat::WindowState& state) override {
     button_->setText(QString::fromUtf8(state.text));
-    button_->setChecked(state.check == BST_CHECKED);
+    button_->ShowCheck(state.check == BST_CHECKED);
     button_->resize(std::max(templateWidth_, button_->sizeHint().width()), button_->height());
   }
 
  private:
-  QRadioButton* button_;
+  WindowRadioButton* button_;
   int templateWidth_;
 };
 
@@ -66,7 +81,7 @@ std::unique_ptr<ControlView> MakeButtonView(const twplat::WindowDescription& con
                                             const QRect& place, QWidget* dialog) {
   DWORD type = control.style & BS_TYPEMASK;
   if (type == BS_AUTORADIOBUTTON) {
-    auto* button = new QRadioButton(dialog);
+    auto* button = new WindowRadioButton(dialog);
     button->setGeometry(place);
     button->setFocusPolicy(FocusPolicyOf(control.style));
     return std::make_unique<RadioButtonView>(control.handle, button);

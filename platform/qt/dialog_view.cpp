@@ -67,6 +67,8 @@ void DialogView::ShowState(const twplat::WindowState& state) {
   }
   if (state.visible && !isVisible()) {
     PlaceOnFirstShow();
+    keyboard_.NameFieldsFromLabels();
+    keyboard_.UpdateTabStops();
     show();
     activateWindow();
   } else if (!state.visible && isVisible()) {
@@ -74,7 +76,8 @@ void DialogView::ShowState(const twplat::WindowState& state) {
   }
 }
 
-void DialogView::AdoptControl(QWidget* control) {
+void DialogView::AdoptControl(QWidget* control, const twplat::WindowDescription& description) {
+  keyboard_.Add(control, description.handle, description.style);
   control->installEventFilter(this);
   for (QWidget* inner : control->findChildren<QWidget*>()) {
     inner->installEventFilter(this);
@@ -100,9 +103,15 @@ void DialogView::closeEvent(QCloseEvent* event) {
 
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
-    int key = DialogKeyOf(*static_cast<QKeyEvent*>(event));
+    const auto& press = *static_cast<QKeyEvent*>(event);
+    int key = DialogKeyOf(press);
     if (key != 0) {
       twplat::PressKey(handle_, key);
+      return true;
+    }
+    if (press.key() == Qt::Key_Tab || press.key() == Qt::Key_Backtab) {
+      keyboard_.UpdateTabStops();
+    } else if (keyboard_.MoveInRadioGroup(watched, press.key())) {
       return true;
     }
   }

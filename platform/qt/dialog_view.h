@@ -6,7 +6,8 @@
 //
 // The close box (and Alt+F4) becomes WM_CLOSE, Enter and Escape the dialog's
 // keys: the window system decides what they do, and destroys the window
-// when the program says so.
+// when the program says so. Tab, the arrow keys in a radio group and the
+// names of fields for assistive technology: keyboard_access.h.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include <QWidget>
 
 #include "platform/qt/dialog_units.h"
+#include "platform/qt/keyboard_access.h"
 #include "platform/win32/host.h"
 
 namespace twqt {
@@ -29,8 +31,9 @@ class DialogView : public QWidget {
 
   // Caption, icon and visibility from the window system's state.
   void ShowState(const twplat::WindowState& state);
-  // Routes a control's Enter and Escape to the dialog.
-  void AdoptControl(QWidget* control);
+  // Routes a control's Enter and Escape to the dialog, and its Tab and
+  // arrow keys through the dialog's keyboard access; in template order.
+  void AdoptControl(QWidget* control, const twplat::WindowDescription& description);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -44,6 +47,7 @@ class DialogView : public QWidget {
   QPoint templatePosition_;
   DialogUnits units_;
   bool placed_ = false;
+  KeyboardAccess keyboard_;
 };
 
 }  // namespace twqt

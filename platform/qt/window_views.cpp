@@ -35,7 +35,7 @@ void WindowViews::CreateControl(const twplat::WindowDescription& control,
   DialogView* parent = dialog->second;
   std::unique_ptr<ControlView> view = MakeControlView(control, state, parent->units(), parent);
   if (view != nullptr) {
-    parent->AdoptControl(view->widget());
+    parent->AdoptControl(view->widget(), control);
     controls_[control.handle] = std::move(view);
   }
 }

@@ -2,8 +2,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <numbers>
+#include <thread>
 
 namespace twtest {
 namespace {
@@ -20,7 +28,67 @@ void AddLatency(std::vector<std::string>* argv, int latencyMs) {
   }
 }
 
+// pacat playing one second of tone over and over. The thread owns the
+// player: it starts it, feeds it, and ends it when asked or when it is gone.
+class ToneFeeder {
+ public:
+  ToneFeeder(const std::string& sink, int hz) : tone_(OneSecondOf(hz)) {
+    // A player that goes away makes the write fail instead of raising SIGPIPE.
+    ::signal(SIGPIPE, SIG_IGN);
+    thread_ = std::thread([this, sink] { Feed(sink); });
+    while (!fed_.load() && !ended_.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~ToneFeeder() {
+    stop_.store(true);
+    thread_.join();
+  }
+  ToneFeeder(const ToneFeeder&) = delete;
+  ToneFeeder& operator=(const ToneFeeder&) = delete;
+
+  bool playing() const { return fed_.load() && !ended_.load(); }
+
+ private:
+  // Whole cycles fit one second for a whole number of Hz, so it loops
+  // without a seam.
+  static std::vector<std::int16_t> OneSecondOf(int hz) {
+    std::vector<std::int16_t> samples;
+    for (int frame = 0; frame < kBytesPerSecond / kFrameBytes; ++frame) {
+      const double phase = 2 * std::numbers::pi * hz * frame / (kBytesPerSecond / kFrameBytes);
+      const auto sample = static_cast<std::int16_t>(std::lround(16384 * std::sin(phase)));
+      samples.push_back(sample);
+      samples.push_back(sample);
+    }
+    return samples;
+  }
+
+  void Feed(const std::string& sink) {
+    ChildProcess player(PlayerOptions(sink, 0));
+    while (!stop_.load() && player.started() &&
+           player.WriteStdin(tone_.data(), tone_.size() * sizeof(std::int16_t))) {
+      fed_.store(true);
+    }
+    ended_.store(true);
+  }
+
+  std::vector<std::int16_t> tone_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> fed_{false};
+  std::atomic<bool> ended_{false};
+  std::thread thread_;
+};
+
 }  // namespace
+
+bool PlayToneInto(const std::string& sink, int hz) {
+  if (LoadModule({"module-sine", "sink=" + sink, "frequency=" + std::to_string(hz)}) >= 0) {
+    return true;
+  }
+  static std::unique_ptr<ToneFeeder> feeder;
+  feeder = std::make_unique<ToneFeeder>(sink, hz);
+  return feeder->playing();
+}
 
 bool Pactl(const std::vector<std::string>& arguments, std::string* output) {
   std::vector<std::string> argv = {"pactl"};

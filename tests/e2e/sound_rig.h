@@ -23,6 +23,12 @@ bool Pactl(const std::vector<std::string>& arguments, std::string* output = null
 int LoadModule(const std::vector<std::string>& arguments);
 void UnloadModule(int index);
 
+// A steady sine tone (half of full scale) into the sink for the rest of the
+// test program: the server's sine generator where it has one (PulseAudio's
+// module-sine), else pacat fed a looped second of tone from a thread of its
+// own (PipeWire's front end has no generator). False when neither starts.
+bool PlayToneInto(const std::string& sink, int hz);
+
 // parec: raw PCM of the source on stdout, fragments of latencyMs (0: the
 // tool's default).
 ChildOptions RecorderOptions(const std::string& source, int latencyMs);

@@ -2,7 +2,8 @@
 // Server plays into the null sink "Speakers", a tonewire-cli Client captures
 // a steady 1000 Hz tone, and the sound server's own recorder (parec) records
 // "Speakers.monitor". The tone is played into the null sink "Mic" by the
-// server's sine generator, and the Client captures "Monitor of Mic".
+// server's sine generator (by pacat on PipeWire), and the Client captures
+// "Monitor of Mic".
 //
 // The checks share their runs: one long run at full volume (the tone's
 // frequency, level and continuity over 20 s, then a change of Client), one
@@ -88,12 +89,11 @@ std::unique_ptr<ChildProcess> StartClient(int port, const std::string& device) {
 
 // The sine generator plays into "Mic" for the whole test program.
 bool PlayToneIntoMic(std::string* failure) {
-  static const int module =
-      LoadModule({"module-sine", std::string("sink=") + kToneSink, "frequency=1000"});
-  if (module < 0) {
-    *failure = "the sound server's sine generator did not load";
+  static const bool playing = PlayToneInto(kToneSink, static_cast<int>(kToneHz));
+  if (!playing) {
+    *failure = "no tone generator plays into Mic";
   }
-  return module >= 0;
+  return playing;
 }
 
 // Waits until the recording holds sound at or after fromByte; its first

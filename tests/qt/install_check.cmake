@@ -1,5 +1,8 @@
-# cmake --install into a scratch prefix puts the programs, the icon (hicolor
-# sizes and scalable) and the desktop entry where a desktop looks for them.
+# cmake --install into a scratch prefix puts the programs, their manual pages,
+# the user service, the licence, the icon (hicolor sizes and scalable), the
+# desktop entry and the AppStream metainfo where a system looks for them, and
+# each file passes its own format's checker. Under CI every checker must be
+# there; elsewhere a missing one is skipped with a note.
 # Run with -DBUILD_DIR=... -DPREFIX=...
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
@@ -7,9 +10,17 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFI
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
+set(metainfo share/metainfo/io.github.tonewire.Tonewire.metainfo.xml)
+set(unit lib/systemd/user/tonewire-server.service)
 foreach(file
     bin/tonewire
     bin/tonewire-cli
+    share/man/man1/tonewire.1
+    share/man/man1/tonewire-cli.1
+    ${unit}
+    share/doc/tonewire/server.env
+    share/doc/tonewire/LICENSE
+    ${metainfo}
     share/applications/tonewire.desktop
     share/icons/hicolor/16x16/apps/tonewire.png
     share/icons/hicolor/32x32/apps/tonewire.png
@@ -23,5 +34,59 @@ file(READ ${PREFIX}/share/applications/tonewire.desktop entry)
 if(NOT entry MATCHES "\nExec=tonewire\n" OR NOT entry MATCHES "\nIcon=tonewire\n")
   message(FATAL_ERROR "the desktop entry does not start tonewire with its icon")
 endif()
+
+# Runs a checker; any complaint on either stream fails, as do its warnings.
+function(check what)
+  find_program(tool ${ARGV1})
+  if(NOT tool)
+    if("$ENV{CI}" STREQUAL "true")
+      message(FATAL_ERROR "${ARGV1} is missing (scripts/install-deps.sh installs it)")
+    endif()
+    message(STATUS "skipped, ${ARGV1} is missing: ${what}")
+    return()
+  endif()
+  list(SUBLIST ARGV 2 -1 arguments)
+  execute_process(COMMAND ${tool} ${arguments} RESULT_VARIABLE result
+    OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REGEX REPLACE "[^\n]*Validation was successful[^\n]*\n?" "" out "${out}")
+  string(STRIP "${out}${err}" complaints)
+  if(NOT result EQUAL 0 OR NOT complaints STREQUAL "")
+    message(FATAL_ERROR "${what}: ${result}\n${complaints}")
+  endif()
+  unset(tool CACHE)
+endfunction()
+
+check("AppStream metainfo" appstreamcli validate --no-net ${PREFIX}/${metainfo})
+check("desktop entry" desktop-file-validate ${PREFIX}/share/applications/tonewire.desktop)
+foreach(page tonewire tonewire-cli)
+  check("manual page ${page}" groff -man -ww -z -Tutf8 ${PREFIX}/share/man/man1/${page}.1)
+endforeach()
+set(ENV{MANPATH} ${PREFIX}/share/man)
+set(ENV{XDG_RUNTIME_DIR} ${PREFIX}/run)
+file(MAKE_DIRECTORY ${PREFIX}/run)
+check("user service" systemd-analyze verify --user ${PREFIX}/${unit})
+
+# The service's command line as systemd runs it ($$ is a plain $), with a
+# stand-in tonewire-cli that prints its arguments: the settings from the
+# environment file arrive whole, and an empty or missing one takes its
+# default (an empty device: no --device at all).
+file(STRINGS ${PREFIX}/${unit} execStart REGEX "^ExecStart=")
+string(REGEX REPLACE "^ExecStart=/bin/sh -c '(.*)'$" "\\1" script "${execStart}")
+string(REPLACE "$$" "$" script "${script}")
+file(WRITE ${PREFIX}/stand-in/tonewire-cli "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done\n")
+file(CHMOD ${PREFIX}/stand-in/tonewire-cli PERMISSIONS OWNER_READ OWNER_EXECUTE)
+function(expect_service_arguments expected)
+  execute_process(COMMAND env PATH=${PREFIX}/stand-in:$ENV{PATH} ${ARGN} /bin/sh -c "${script}"
+    OUTPUT_VARIABLE arguments RESULT_VARIABLE result)
+  if(NOT result EQUAL 0 OR NOT arguments STREQUAL expected)
+    message(FATAL_ERROR "the service ran tonewire-cli ${arguments} (${result}), "
+      "expected ${expected}")
+  endif()
+endfunction()
+expect_service_arguments("[server][--port][5567][--volume][0][--retry][2]")
+expect_service_arguments("[server][--port][5567][--volume][-10][--retry][2][--device][Monitor of Mic]"
+  TONEWIRE_PORT= TONEWIRE_VOLUME=-10 "TONEWIRE_DEVICE=Monitor of Mic")
+
 file(REMOVE_RECURSE ${PREFIX})
-message(STATUS "installed: programs, icons and desktop entry")
+message(STATUS "installed and checked: programs, manual pages, user service, icons, "
+  "desktop entry, metainfo")
