@@ -10,6 +10,8 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +107,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s client HOST PORT SECONDS | server PORT SECONDS\n", argv[0]);
     return 64;
   }
+  // Lines end in "\n" alone, as the reader on the other side expects.
+  _setmode(_fileno(stdout), _O_BINARY);
   bool opened = false;
   std::thread driver(Drive, plan, &opened);
   const int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWNORMAL);
