@@ -20,11 +20,24 @@ export DISPLAY=:$display WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
 export WINEPREFIX="$root/$build/wineprefix"
 Xvfb "$DISPLAY" -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
+# A private sound server with the test rig's devices, so the list has entries.
+sound=$(mktemp -d)
+HOME=$sound XDG_RUNTIME_DIR=$sound XDG_CONFIG_HOME=$sound/config pulseaudio -n \
+  --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disable-shm=true -F /dev/null \
+  "--load=module-native-protocol-unix auth-anonymous=1 socket=$sound/native" \
+  "--load=module-null-sink sink_name=Speakers sink_properties=device.description=Speakers" \
+  "--load=module-null-sink sink_name=Mic sink_properties=device.description=Mic" \
+  >/dev/null 2>&1 &
+pulse=$!
+export PULSE_SERVER=unix:$sound/native
 cleanup() {
   "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
+  kill "$xvfb" "$pulse" 2>/dev/null || true
+  sleep 1
+  rm -rf "$sound"
 }
 trap cleanup EXIT
+sleep 2
 "$wine" wineboot -i >/dev/null 2>&1
 # Wine's own desktop draws the frame and caption that a window manager would.
 exe="Z:${root//\//\\}\\${build//\//\\}\\tonewire.exe"
