@@ -135,7 +135,9 @@ bool BootPrefix(std::string* reason) {
   ::setenv("WINEDEBUG", "-all", 1);
   ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no download prompts
   ::setenv("WINEARCH", "win64", 1);
-  // One server for the whole program, started apart from any reader.
+  // One server for the whole program, started apart from any reader. It
+  // works in the prefix folder, which has to exist first.
+  ::mkdir(prefix.c_str(), 0700);
   if (RunLogged({WineServer(), "-p"}, log, 30000) != 0) {
     *reason = "wineserver did not start:\n" + LogTail(log);
     return false;
