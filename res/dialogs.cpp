@@ -1,6 +1,8 @@
 // The program's resources: the main window (129), the About box (103) and
 // the program's icon (107). The one place where their layout is written.
-#include <commctrl.h>
+#include <windows.h>
+
+#include <commctrl.h>  // needs windows.h first, as the SDK's does
 
 #include "platform/win32/resources.h"
 #include "res/resource.h"

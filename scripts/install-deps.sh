@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest
   libpulse-dev pulseaudio pulseaudio-utils
-  g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 zip
+  wine64 fonts-wine xvfb
   qt6-base-dev libgl-dev fonts-dejavu-core
   iproute2 util-linux
   pipewire pipewire-pulse wireplumber

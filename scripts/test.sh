@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs every test
-# in a Release build (g++), builds its Debian package and checks that apt
-# could install it, runs the tests again under ASan+UBSan (clang) and the
-# threaded tests under TSan (clang), fuzzes for a minute, then prints a short
-# run of the stream benchmark. The soak test (label soak) runs in the Release
-# and ASan steps.
+# in a Release build (g++), builds the Windows program and runs its tests under
+# Wine, builds the Debian package and checks that apt could install it, runs
+# the tests again under ASan+UBSan (clang) and the threaded tests under TSan
+# (clang), fuzzes for a minute, then prints a short run of the stream
+# benchmark. The soak test (label soak) runs in the Release and ASan steps.
 # Fails if any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,7 +23,16 @@ scripts/check-windows-headers.sh
 
 step "Release build (g++)"
 CXX=g++ scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release
-(cd build/release && ctest --output-on-failure -j "$jobs")
+(cd build/release && ctest --output-on-failure -j "$jobs" -LE wine)
+
+# The Windows build, its own tests under Wine and both streaming directions
+# between it and the Linux build; the first Wine start of a fresh prefix is
+# most of the time.
+step "Windows build (mingw-w64), tested under Wine"
+wine_start=$(date +%s)
+scripts/build-windows.sh build/windows
+(cd build/release && TW_WINDOWS_BUILD="$root/build/windows" ctest --output-on-failure -L wine)
+echo "Wine step: $(($(date +%s) - wine_start)) s"
 
 step "Debian package: built, its dependencies declared and installable"
 rm -rf build/package

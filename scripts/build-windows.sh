@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds the Windows program with mingw-w64 (tonewire.exe, and the Windows test
+# programs unless TW_BUILD_TESTS=OFF is passed) and packs the release archive:
+#   scripts/build-windows.sh [FOLDER] [cmake options...]     (FOLDER: build/windows)
+# leaves FOLDER/tonewire.exe and FOLDER/tonewire-windows-x86_64.zip.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+folder=${1:-build/windows}
+shift || true
+
+for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres zip; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "$tool is missing (scripts/install-deps.sh installs it)" >&2
+    exit 1
+  fi
+done
+
+cmake -S windows -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "$@" >/dev/null
+cmake --build "$folder" -j "$(nproc)"
+x86_64-w64-mingw32-strip "$folder/tonewire.exe"
+
+# The archive: the program, the README and the licence (when the tree has one).
+stage="$folder/package/tonewire"
+rm -rf "$folder/package" "$folder/tonewire-windows-x86_64.zip"
+mkdir -p "$stage"
+cp "$folder/tonewire.exe" README.md "$stage/"
+if [ -f LICENSE ]; then
+  cp LICENSE "$stage/"
+else
+  echo "note: no LICENSE in the tree; the archive goes without one" >&2
+fi
+(cd "$folder/package" && zip -q -r -X ../tonewire-windows-x86_64.zip tonewire)
+echo "built $folder/tonewire.exe and $folder/tonewire-windows-x86_64.zip"

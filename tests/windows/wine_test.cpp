@@ -1,0 +1,299 @@
+// The Windows build under Wine, against the private sound server: its own
+// test program, then both programs streaming to each other over 127.0.0.1.
+// The tone is the server's sine generator playing into the null sink "Mic";
+// Clients capture "Mic.monitor" (the Windows one as its default device),
+// Servers play into "Speakers" (the default), whose monitor is recorded.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/sound_rig.h"
+#include "tests/e2e/tone_checks.h"
+#include "tests/support/loopback_peer.h"
+#include "tests/support/pulse_environment.h"
+#include "tests/support/signal_analysis.h"
+#include "tests/windows/wine_rig.h"
+
+namespace twtest {
+namespace {
+
+constexpr double kToneHz = 1000;
+constexpr size_t kHeaderBytes = 32;
+constexpr int kUnitTestsMs = 300000;
+constexpr int kStartMs = 60000;  // Wine's first window can take a while on a loaded machine
+constexpr int kExitMs = 30000;
+constexpr double kSoundThreshold = 0.01;
+constexpr double kSettleSeconds = 1.0;
+constexpr double kMeasureSeconds = 4.0;
+constexpr int kRecorderLatencyMs = 20;
+
+std::string Output(const ChildProcess& child) {
+  std::string text;
+  for (const TimedLine& line : child.Lines()) {
+    text += "\n    " + line.text;
+  }
+  for (const std::string& line : child.ErrorLines()) {
+    text += "\n    (stderr) " + line;
+  }
+  return text;
+}
+
+// The tone into "Mic", and the defaults the Windows program's devices follow.
+bool SetUpSound(std::string* failure) {
+  static const bool ready = LoadModule({"module-sine", "sink=Mic", "frequency=1000"}) >= 0 &&
+                            Pactl({"set-default-sink", "Speakers"}) &&
+                            Pactl({"set-default-source", "Mic.monitor"});
+  if (!ready) {
+    *failure = "the sound server refused the tone or the default devices";
+  }
+  return ready;
+}
+
+// The tone's frequency and level as the medians over 100 ms windows, and how
+// many windows were off (more than 1 % or 1 dB from those medians), as a
+// figure: a loaded machine may drop moments of Wine's sound, while a wrong
+// pitch or gain shows in every window. Continuity is the end-to-end test's.
+struct Tone {
+  bool heard = false;
+  double hz = 0;
+  double rms = 0;
+  int windows = 0;
+  int offWindows = 0;
+};
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+void MeasureWindows(const std::vector<double>& left, Span span, Tone& tone) {
+  const size_t window = kRecordRate / 10;
+  std::vector<double> hz;
+  std::vector<double> rms;
+  for (size_t at = span.from; at + window <= span.from + span.count; at += window) {
+    const std::vector<double> part(left.begin() + static_cast<long>(at),
+                                   left.begin() + static_cast<long>(at + window));
+    hz.push_back(FrequencyHz(part, kRecordRate));
+    rms.push_back(RmsOf(left, Span{at, window}));
+  }
+  tone.hz = Median(hz);
+  tone.rms = Median(rms);
+  tone.windows = static_cast<int>(hz.size());
+  for (size_t i = 0; i < hz.size(); ++i) {
+    tone.offWindows +=
+        std::abs(hz[i] - tone.hz) > tone.hz * 0.01 || std::abs(DecibelsOf(rms[i] / tone.rms)) > 1.0;
+  }
+}
+
+// Waits for sound in the recording, leaves the start out, measures the left
+// channel over the next seconds.
+Tone Measure(ChildProcess& recorder) {
+  Tone tone;
+  size_t start = 0;
+  for (int waited = 0; waited < kStartMs; waited += 100) {
+    const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+    start = FirstAbove(left, kSoundThreshold);
+    if (start < left.size()) {
+      tone.heard = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const double seconds = kSettleSeconds + kMeasureSeconds;
+  if (!tone.heard ||
+      !recorder.WaitForBytes((start + static_cast<size_t>(seconds * kRecordRate)) * kFrameBytes,
+                             static_cast<int>(seconds * 1000) + kStartMs)) {
+    tone.heard = false;
+    return tone;
+  }
+  const Span span{start + static_cast<size_t>(kSettleSeconds * kRecordRate),
+                  static_cast<size_t>(kMeasureSeconds * kRecordRate)};
+  MeasureWindows(StereoChannel(recorder.Bytes(), 0), span, tone);
+  return tone;
+}
+
+// "Mic.monitor" recorded straight: the level both programs should keep.
+double ReferenceRms() {
+  static const double rms = [] {
+    ChildProcess recorder(RecorderOptions("Mic.monitor", kRecorderLatencyMs));
+    return Measure(recorder).rms;
+  }();
+  return rms;
+}
+
+void ExpectTheTone(const Tone& tone, const char* direction) {
+  ASSERT_TRUE(tone.heard) << "no sound recorded: " << direction;
+  const double gainDb = DecibelsOf(tone.rms / ReferenceRms());
+  std::printf(
+      "[ measured ] %s: %.2f Hz, %+.2f dB against the captured tone; %d of %d windows off\n",
+      direction, tone.hz, gainDb, tone.offWindows, tone.windows);
+  EXPECT_NEAR(tone.hz, kToneHz, kToneHz * 0.01);
+  EXPECT_NEAR(gainDb, 0.0, 1.0);
+}
+
+// Waits for the child's end, killing it after timeoutMs, and returns its
+// status (-1 when it had to be killed) once all its output is read.
+int Finish(ChildProcess& child, int timeoutMs) {
+  const int status = child.Wait(timeoutMs);
+  if (status < 0) {
+    child.Signal(SIGKILL);
+    child.Wait(kExitMs);
+  }
+  child.DrainOutput();
+  return status;
+}
+
+std::unique_ptr<ChildProcess> StartCli(const std::vector<std::string>& arguments) {
+  ChildOptions options;
+  options.argv = {TW_CLI_PATH};
+  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+  return std::make_unique<ChildProcess>(options);
+}
+
+std::unique_ptr<ChildProcess> StartDriver(const std::vector<std::string>& arguments) {
+  return std::make_unique<ChildProcess>(WineProgram("tests/tonewire_driver.exe", arguments));
+}
+
+class WindowsBuild : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TW_REQUIRE_PULSE();
+    TW_REQUIRE_WINE();
+    std::string failure;
+    ASSERT_TRUE(SetUpSound(&failure)) << failure;
+  }
+};
+
+TEST_F(WindowsBuild, ItsOwnTestsPassUnderWine) {
+  ChildProcess tests(WineProgram("tests/tonewire_tests.exe", {}));
+  const int status = Finish(tests, kUnitTestsMs);
+  for (const TimedLine& line : tests.Lines()) {
+    std::printf("  | %s\n", line.text.c_str());
+  }
+  EXPECT_EQ(status, 0) << "the Windows test program failed or did not end";
+}
+
+// Reads exactly the first `bytes` of the connection, then what follows until
+// the Client closes it or timeoutMs pass without data.
+std::vector<std::uint8_t> TakeFirstBytes(int connection, size_t bytes, int timeoutMs) {
+  std::vector<std::uint8_t> first;
+  std::vector<std::uint8_t> chunk(65536);
+  for (;;) {
+    const long count = peer::Receive(connection, chunk.data(), chunk.size(), timeoutMs);
+    if (count <= 0) {
+      return first;
+    }
+    const size_t wanted = std::min(bytes - first.size(), static_cast<size_t>(count));
+    first.insert(first.end(), chunk.begin(), chunk.begin() + static_cast<long>(wanted));
+  }
+}
+
+// The first 32 bytes each Client sends, taken by a plain listener that keeps
+// reading until the Client ends the connection: a connection closed under a
+// Client would stop it with an error box.
+std::vector<std::uint8_t> HeaderSentBy(bool windows, std::string* output) {
+  int port = 0;
+  const int listener = peer::Listen(&port);
+  std::unique_ptr<ChildProcess> client =
+      windows ? StartDriver({"client", "127.0.0.1", std::to_string(port), "3"})
+              : StartCli({"client", "127.0.0.1", "--port", std::to_string(port), "--device",
+                          "Monitor of Mic"});
+  const int connection = peer::Accept(listener, kStartMs);
+  std::vector<std::uint8_t> header;
+  if (connection >= 0) {
+    if (!windows) {
+      std::thread stopper([&client] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        client->Signal(SIGTERM);
+      });
+      header = TakeFirstBytes(connection, kHeaderBytes, kExitMs);
+      stopper.join();
+    } else {
+      header = TakeFirstBytes(connection, kHeaderBytes, kExitMs);
+    }
+  }
+  peer::Close(connection);
+  peer::Close(listener);
+  Finish(*client, kExitMs);
+  *output = Output(*client);
+  return header;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  char digits[4];
+  for (std::uint8_t byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", byte);
+    text += digits;
+  }
+  return text;
+}
+
+TEST_F(WindowsBuild, BothClientsSendTheSameHeaderBytes) {
+  std::string windowsOutput;
+  std::string linuxOutput;
+  const std::vector<std::uint8_t> windows = HeaderSentBy(true, &windowsOutput);
+  const std::vector<std::uint8_t> linux = HeaderSentBy(false, &linuxOutput);
+  ASSERT_EQ(windows.size(), 32u) << "Windows Client:" << windowsOutput;
+  ASSERT_EQ(linux.size(), 32u) << "Linux Client:" << linuxOutput;
+  std::printf("[ measured ] header %s\n", Hex(windows).c_str());
+  EXPECT_EQ(Hex(windows), Hex(linux));
+}
+
+TEST_F(WindowsBuild, WindowsClientStreamsTheToneToTheLinuxServer) {
+  const int port = FreeLoopbackPort();
+  std::unique_ptr<ChildProcess> server =
+      StartCli({"server", "--port", std::to_string(port), "--device", "Speakers"});
+  ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kStartMs)) << Output(*server);
+  ChildProcess recorder(RecorderOptions("Speakers.monitor", kRecorderLatencyMs));
+  std::unique_ptr<ChildProcess> client =
+      StartDriver({"client", "127.0.0.1", std::to_string(port), "12"});
+  const Tone tone = Measure(recorder);
+  EXPECT_EQ(Finish(*client, kStartMs), 0) << Output(*client);
+  server->Signal(SIGTERM);
+  Finish(*server, kExitMs);
+  ExpectTheTone(tone, "Windows Client to Linux Server");
+  EXPECT_TRUE(server->WaitForLine("Got config", 0)) << Output(*server);
+  const std::string lines = Output(*client);
+  EXPECT_NE(lines.find("status: Transmitting"), std::string::npos) << lines;
+}
+
+TEST_F(WindowsBuild, LinuxClientStreamsTheToneToTheWindowsServer) {
+  const int port = FreeLoopbackPort();
+  std::unique_ptr<ChildProcess> server = StartDriver({"server", std::to_string(port), "14"});
+  ASSERT_TRUE(server->WaitForLine("status: Wait for incoming...", kStartMs)) << Output(*server);
+  ChildProcess recorder(RecorderOptions("Speakers.monitor", kRecorderLatencyMs));
+  std::unique_ptr<ChildProcess> client = StartCli(
+      {"client", "127.0.0.1", "--port", std::to_string(port), "--device", "Monitor of Mic"});
+  const Tone tone = Measure(recorder);
+  client->Signal(SIGTERM);
+  Finish(*client, kExitMs);
+  EXPECT_EQ(Finish(*server, kStartMs), 0) << Output(*server);
+  ExpectTheTone(tone, "Linux Client to Windows Server");
+  const std::string lines = Output(*server);
+  // "Got config" shows only for a moment before "Playback", which follows
+  // a valid header alone.
+  EXPECT_NE(lines.find("status: Playback"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("status: Received"), std::string::npos) << lines;
+}
+
+}  // namespace
+}  // namespace twtest
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // The sound server first: Wine's sound system connects to it.
+  ::testing::AddGlobalTestEnvironment(new twtest::PulseEnvironment);
+  ::testing::AddGlobalTestEnvironment(new twtest::WineEnvironment);
+  return RUN_ALL_TESTS();
+}
