@@ -1,7 +1,10 @@
 #include "platform/dsound/pulse/pulse_stream.h"
 
+#include <pulse/rtclock.h>
+
 #include <atomic>
 
+#include "platform/dsound/capture_pacer.h"
 #include "platform/dsound/pulse/handover.h"
 #include "platform/dsound/pulse/pulse_connection.h"
 
@@ -14,6 +17,11 @@ namespace {
 // the ring in about as much time.
 constexpr pa_usec_t kPlaybackQueueUs = 20000;
 constexpr pa_usec_t kCaptureFragmentUs = 10000;
+// While a burst waits in the capture pacer, it is let into the ring in steps
+// this far apart.
+constexpr pa_usec_t kPaceStepUs = 10000;
+// The pacer's queue is never larger than the largest ring a buffer may have.
+constexpr DWORD kMaxStagingBytes = 16u << 20;
 
 pa_sample_format_t SampleFormat(WORD bitsPerSample) {
   switch (bitsPerSample) {
@@ -51,16 +59,23 @@ class PulseStream final : public DeviceStream {
   HRESULT Create(PulseSession& session);
   bool Attach(const char* deviceName, const pa_sample_spec& spec);
   bool WaitReady(PulseSession& session);
+  bool StartPacing(PulseSession& session);
+  void Pace();
   void Detach();
 
   static void OnState(pa_stream* stream, void* self);
   static void OnWrite(pa_stream* stream, size_t bytes, void* self);
   static void OnRead(pa_stream* stream, size_t bytes, void* self);
+  static void OnPaceStep(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                         void* self);
 
   const Direction direction_;
   SoundRing& ring_;
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_stream* stream_ = nullptr;
+  pa_context* context_ = nullptr;
+  CapturePacer pacer_;
+  pa_time_event* paceStep_ = nullptr;
   std::atomic<bool> failed_{false};
 };
 
@@ -84,6 +99,9 @@ HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
   }
   Handover::Pass();
   pa_stream_set_state_callback(stream_, OnState, this);
+  if (direction_ == Direction::kCapture && !StartPacing(session)) {
+    return DSERR_OUTOFMEMORY;
+  }
   if (!Attach(deviceName, spec) || !WaitReady(session)) {
     return DSERR_BUFFERLOST;
   }
@@ -100,6 +118,11 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
   const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
   if (direction_ == Direction::kPlayback) {
     attributes.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackQueueUs, &spec));
+    // No prebuffering: after an underrun the server goes on at the device's
+    // pace and skips what came late, as a sound card's play cursor does,
+    // instead of waiting for a full queue again (which adds the length of
+    // every underrun to the delay for good).
+    attributes.prebuf = 0;
     pa_stream_set_write_callback(stream_, OnWrite, this);
     return pa_stream_connect_playback(stream_, deviceName, &attributes, flags, nullptr, nullptr) ==
            0;
@@ -120,9 +143,36 @@ bool PulseStream::WaitReady(PulseSession& session) {
   return pa_stream_get_state(stream_) == PA_STREAM_READY;
 }
 
+// The pacer's queue and its step timer, made before the stream can deliver;
+// the timer stays disabled while nothing waits.
+bool PulseStream::StartPacing(PulseSession& session) {
+  if (!pacer_.Allocate(ring_.format(), kMaxStagingBytes)) {
+    return false;
+  }
+  context_ = session.context();
+  paceStep_ = pa_context_rttime_new(context_, pa_rtclock_now() + kPaceStepUs, OnPaceStep, this);
+  if (paceStep_ == nullptr) {
+    return false;
+  }
+  pa_threaded_mainloop_get_api(mainloop_)->time_restart(paceStep_, nullptr);
+  return true;
+}
+
+// On the main loop thread: lets in what is due and, while a backlog waits,
+// comes back one step later.
+void PulseStream::Pace() {
+  if (pacer_.Release(ring_, pa_rtclock_now()) > 0) {
+    pa_context_rttime_restart(context_, paceStep_, pa_rtclock_now() + kPaceStepUs);
+  }
+}
+
 // With the main loop locked: once the callbacks are cleared no callback of
 // this stream runs again.
 void PulseStream::Detach() {
+  if (paceStep_ != nullptr) {
+    pa_threaded_mainloop_get_api(mainloop_)->time_free(paceStep_);
+    paceStep_ = nullptr;
+  }
   pa_stream_set_state_callback(stream_, nullptr, nullptr);
   pa_stream_set_write_callback(stream_, nullptr, nullptr);
   pa_stream_set_read_callback(stream_, nullptr, nullptr);
@@ -172,9 +222,16 @@ void PulseStream::OnRead(pa_stream* stream, size_t, void* self) {
       return;
     }
     // A hole in the recording (data null) becomes silence.
-    owner->ring_.Capture(static_cast<const BYTE*>(data), static_cast<DWORD>(bytes));
+    owner->pacer_.Push(static_cast<const BYTE*>(data), static_cast<DWORD>(bytes));
     pa_stream_drop(stream);
   }
+  owner->Pace();
+}
+
+void PulseStream::OnPaceStep(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+  auto* owner = static_cast<PulseStream*>(self);
+  const CallbackScope scope;
+  owner->Pace();
 }
 
 }  // namespace
