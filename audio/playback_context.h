@@ -23,4 +23,7 @@ struct PlaybackContext {
   HANDLE notifyEvent = nullptr;  // auto-reset, signalled at the ring's notification positions
   LONG bufferBytes = 0;          // averageBytesPerSecond / 4 of the current header
   LONG writeOffset = 0;
+  LONG frameBytes = 1;      // blockAlign of the current header; the writer's gap
+  bool playing = false;     // Play was called for the current buffer
+  LONG prefilledBytes = 0;  // written into the current buffer before Play
 };

@@ -138,11 +138,16 @@ void ShowReceived(int chunks, int bytes) {
   SetStatus(text);
 }
 
-void StartPlayback(IDirectSoundBuffer* buffer) {
-  const HRESULT played = buffer->Play(0, 0, DSBPLAY_LOOPING);
-  if (FAILED(played)) {
-    ReportError("Play", played);
+// The connection is over: after an orderly close (nothing received in the
+// last call, no error, no Stop) the ring plays out first, so the end of the
+// stream is heard; otherwise the buffer goes at once.
+Outcome EndConnection(PlaybackContext& context, SOCKET& connection, int lastCount) {
+  CloseGracefully(connection);
+  if (lastCount == 0 && !StopRequested()) {
+    DrainPlaybackRing(context);
   }
+  ReleasePlaybackBuffer(context);
+  return Outcome::kNextConnection;
 }
 
 // Writes whatever arrives into the playback ring until the connection ends
@@ -157,9 +162,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
     }
     int count = 0;
     if (!ReceiveSome(connection, data, static_cast<int>(block.size()), count)) {
-      CloseGracefully(connection);
-      ReleasePlaybackBuffer(context);
-      return Outcome::kNextConnection;
+      return EndConnection(context, connection, count);
     }
     if (count == 0) {
       continue;
@@ -171,7 +174,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
     }
     // A failed write drops the chunk; the connection goes on.
     if (WritePlaybackBlock(context, block.data(), count) && countdown == 0) {
-      StartPlayback(context.playbackBuffer);
+      StartPlaybackRing(context);
       countdown = -1;
     }
   }
