@@ -26,4 +26,8 @@ struct PlaybackContext {
   LONG frameBytes = 1;      // blockAlign of the current header; the writer's gap
   bool playing = false;     // Play was called for the current buffer
   LONG prefilledBytes = 0;  // written into the current buffer before Play
+  // Bytes ahead of the play cursor at the writer's last look, counting what
+  // it wrote since; more at the next look means the cursor overtook the
+  // writer. The largest LONG while unknown.
+  LONG queuedBytes = 0x7FFFFFFF;
 };

@@ -62,21 +62,37 @@ void ApplyVolume(IDirectSoundBuffer* buffer) {
   }
 }
 
+// Bytes ahead of the play cursor. The cursor keeps the device's pace even
+// when the stream falls behind; once it has overtaken writeOffset the ring
+// plays older sound, and the writer goes on from the write cursor rather
+// than behind the play cursor, where what it writes would wait almost a
+// whole ring (a delay that would last).
+LONG QueuedBytes(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
+  LONG used = context.writeOffset - static_cast<LONG>(playCursor);
+  if (used < 0) {
+    used += context.bufferBytes;
+  }
+  if (used > context.queuedBytes) {
+    context.writeOffset = static_cast<LONG>(writeCursor);
+    used = static_cast<LONG>(writeCursor) - static_cast<LONG>(playCursor);
+    used = used < 0 ? used + context.bufferBytes : used;
+  }
+  context.queuedBytes = used;
+  return used;
+}
+
 // Bytes the writer may add at writeOffset. One frame always stays free, so
 // a full ring never looks empty (writeOffset back on the play cursor).
 // Before Play the ring holds exactly what was written; once playing, equal
 // cursors mean a stopped or lost buffer and the whole ring is free (a lost
 // buffer's Lock then leads to Restore).
-LONG RoomFor(const PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
+LONG RoomFor(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
   LONG used = context.prefilledBytes;
   if (context.playing) {
     if (playCursor == writeCursor) {
       return context.bufferBytes;
     }
-    used = context.writeOffset - static_cast<LONG>(playCursor);
-    if (used < 0) {
-      used += context.bufferBytes;
-    }
+    used = QueuedBytes(context, playCursor, writeCursor);
   }
   const LONG gap = context.frameBytes < context.bufferBytes / 2 ? context.frameBytes : 1;
   const LONG room = context.bufferBytes - used - gap;
@@ -143,6 +159,9 @@ bool WritePart(PlaybackContext& context, const BYTE* source, LONG length) {
   if (!context.playing) {
     context.prefilledBytes += length;
   }
+  if (context.queuedBytes < context.bufferBytes) {
+    context.queuedBytes += length;
+  }
   return true;
 }
 
@@ -175,6 +194,7 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
   context.frameBytes = header.blockAlign > 0 ? static_cast<LONG>(header.blockAlign) : 1;
   context.playing = false;
   context.prefilledBytes = 0;
+  context.queuedBytes = 0x7FFFFFFF;
   result = AskForPositions(context, *bufferOut);
   if (FAILED(result)) {
     return result;
@@ -209,6 +229,7 @@ void StartPlaybackRing(PlaybackContext& context) {
     return;
   }
   context.playing = true;
+  context.queuedBytes = context.prefilledBytes;
   const HRESULT played = context.playbackBuffer->Play(0, 0, DSBPLAY_LOOPING);
   if (FAILED(played)) {
     ReportError("Play", played);

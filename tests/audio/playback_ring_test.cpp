@@ -160,6 +160,7 @@ TEST_F(PlaybackRingTest, FreeSpaceFollowsThePlayCursorWhilePlaying) {
     buffer_.positionCalls = 0;
     buffer_.locks.clear();
     context_.writeOffset = each.writeOffset;
+    context_.queuedBytes = 0x7FFFFFFF;  // a first look
     // After the first part the cursor has moved to the old write offset.
     const DWORD later = static_cast<DWORD>(each.writeOffset);
     buffer_.cursors = {{each.playCursor, each.playCursor + 4}, {later, later + 4}};
@@ -169,6 +170,22 @@ TEST_F(PlaybackRingTest, FreeSpaceFollowsThePlayCursorWhilePlaying) {
     EXPECT_EQ(buffer_.locks[0].bytes, each.firstPart) << each.writeOffset;
     EXPECT_EQ(context_.writeOffset, (each.writeOffset + 24576) % 44100);
   }
+}
+
+// The play cursor keeps the device's pace through a late stream: once it has
+// overtaken the writer, writing goes on from the write cursor (heard next),
+// not behind the play cursor (heard almost a ring later, for good).
+TEST_F(PlaybackRingTest, AWriterOvertakenByThePlayCursorGoesOnFromTheWriteCursor) {
+  context_.writeOffset = 20000;
+  buffer_.cursors = {{19000, 19004}, {25000, 25004}, {25500, 25504}};
+  ASSERT_TRUE(Write(100));  // 1100 bytes queued after this look
+  ASSERT_TRUE(Write(1000));
+  ASSERT_TRUE(Write(1000));
+  ASSERT_EQ(buffer_.locks.size(), 3u);
+  EXPECT_EQ(buffer_.locks[0].offset, 20000u);
+  EXPECT_EQ(buffer_.locks[1].offset, 25004u) << "overtaken: on from the write cursor";
+  EXPECT_EQ(buffer_.locks[2].offset, 26004u) << "then on as usual";
+  EXPECT_EQ(context_.writeOffset, 27004);
 }
 
 TEST_F(PlaybackRingTest, ChunkAcrossTheEndIsSplitAtTheEnd) {
