@@ -3,7 +3,8 @@
 // seconds of sound at once; written straight into a quarter-second ring such
 // a burst laps the reader and most of it is lost. The pacer queues what
 // arrives and lets it into the ring at the device's rate, as a sound card's
-// capture cursor moves, while a source that delivers in small fragments
+// capture cursor moves (a little faster while a backlog waits, so that a
+// delay does not last), while a source that delivers in small fragments
 // passes through at once.
 //
 // Thread contract: the device side only (one thread at a time); Allocate

@@ -30,7 +30,6 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr char kWaiting[] = "Wait for incoming...";
 constexpr size_t kChunkBytes = 24576;
-constexpr size_t kRingBytes = 44100;  // a quarter second of 44100 Hz 16-bit stereo
 
 void PutWord(Bytes& out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) {
