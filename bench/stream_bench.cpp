@@ -67,7 +67,7 @@ constexpr int kPipelineSmallMs = 20;  // the least that ran without gaps here; s
 struct DesignLatency {
   double blockMs = kBlockBytes * 1000.0 / 176400;
   double serverQueueMs = kBlockBytes * 1000.0 / 176400;
-  double deviceMs = 10 + 20;
+  double deviceMs = 10 + 40;
   double totalMs() const { return blockMs + serverQueueMs + deviceMs; }
 };
 
