@@ -192,6 +192,7 @@ void PulseStream::Pace() {
 // With the main loop locked: once the callbacks are cleared no callback of
 // this stream runs again.
 void PulseStream::Detach() {
+  Handover::Pass();  // after the last callback, which may have read paceStep_
   if (paceStep_ != nullptr) {
     pa_threaded_mainloop_get_api(mainloop_)->time_free(paceStep_);
     paceStep_ = nullptr;
