@@ -23,4 +23,5 @@ struct CaptureContext {
   LONG notifyStep = 0;
   LONG readOffset = 0;  // where the next block starts, 0 .. bufferBytes - 1
   LONG bufferBytes = 0;
+  HRESULT readFailure = S_OK;  // why the last ReadCaptureBlock failed; S_OK (DS_OK) for a stop
 };

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr DWORD kCaptureWaitMs = 10;
+// A device delivers at least every few tens of milliseconds; after this many
+// waits without a byte the reader asks whether the buffer still captures.
+constexpr int kStalledWaits = 50;
 constexpr int kNotifyCount = 8;
 
 WAVEFORMATEX CaptureFormat() {
@@ -36,14 +39,39 @@ HRESULT SetCapturePositions(CaptureContext& context, IDirectSoundNotify* notify)
   return notify->SetNotificationPositions(kNotifyCount, positions);
 }
 
+// DS_OK while the buffer captures; otherwise why not.
+HRESULT CaptureState(IDirectSoundCaptureBuffer* buffer) {
+  DWORD status = 0;
+  const HRESULT result = buffer->GetStatus(&status);
+  if (FAILED(result)) {
+    return result;
+  }
+  return (status & DSCBSTATUS_CAPTURING) != 0 ? DS_OK : DSERR_BUFFERLOST;
+}
+
 // Waits in 10 ms steps until blockLength bytes lie between readOffset and the
-// read position. False on a stop request or a failed position query.
+// read position. False on a stop request, a failed position query or a
+// buffer that stopped capturing.
 bool WaitForBlock(CaptureContext& context, LONG blockLength) {
+  DWORD lastPosition = 0;
+  int stalledWaits = 0;
   for (;;) {
     DWORD capturePosition = 0;
     DWORD readPosition = 0;
-    if (FAILED(context.captureBuffer->GetCurrentPosition(&capturePosition, &readPosition))) {
+    const HRESULT queried =
+        context.captureBuffer->GetCurrentPosition(&capturePosition, &readPosition);
+    if (FAILED(queried)) {
+      context.readFailure = queried;
       return false;
+    }
+    stalledWaits = readPosition == lastPosition ? stalledWaits + 1 : 0;
+    lastPosition = readPosition;
+    if (stalledWaits >= kStalledWaits) {
+      context.readFailure = CaptureState(context.captureBuffer);
+      if (FAILED(context.readFailure)) {
+        return false;
+      }
+      stalledWaits = 0;
     }
     LONG distance = static_cast<LONG>(readPosition) - context.readOffset;
     if (distance < 0) {
@@ -101,6 +129,7 @@ HRESULT SetUpCaptureBuffer(CaptureContext& context, IDirectSoundCapture* device,
 bool ReadCaptureBlock(CaptureContext& context, void* destination, const StreamHeader& header,
                       LONG& length) {
   length = 0;
+  context.readFailure = DS_OK;
   if (StopRequested()) {
     return false;
   }
@@ -113,9 +142,11 @@ bool ReadCaptureBlock(CaptureContext& context, void* destination, const StreamHe
   LPVOID region2 = nullptr;
   DWORD bytes1 = 0;
   DWORD bytes2 = 0;
-  if (FAILED(context.captureBuffer->Lock(static_cast<DWORD>(context.readOffset),
-                                         static_cast<DWORD>(blockLength), &region1, &bytes1,
-                                         &region2, &bytes2, 0))) {
+  const HRESULT locked = context.captureBuffer->Lock(static_cast<DWORD>(context.readOffset),
+                                                     static_cast<DWORD>(blockLength), &region1,
+                                                     &bytes1, &region2, &bytes2, 0);
+  if (FAILED(locked)) {
+    context.readFailure = locked;
     return false;
   }
   auto* out = static_cast<BYTE*>(destination);

@@ -26,6 +26,9 @@ HRESULT SetUpCaptureBuffer(CaptureContext& context, IDirectSoundCapture* device,
 
 // Copies the next header.blockLength bytes of the running ring into
 // destination once they are all captured. False, with length 0, on a stop
-// request or when the position or the lock fails (nothing is reported).
+// request or when the position or the lock fails, or when the position has
+// stood still for half a second and the buffer no longer captures
+// (context.readFailure then holds the reason, DSERR_BUFFERLOST for a buffer
+// that stopped; nothing is reported).
 bool ReadCaptureBlock(CaptureContext& context, void* destination, const StreamHeader& header,
                       LONG& length);

@@ -23,4 +23,11 @@ struct PlaybackContext {
   HANDLE notifyEvent = nullptr;  // auto-reset, signalled at the ring's notification positions
   LONG bufferBytes = 0;          // averageBytesPerSecond / 4 of the current header
   LONG writeOffset = 0;
+  LONG frameBytes = 1;      // blockAlign of the current header; the writer's gap
+  bool playing = false;     // Play was called for the current buffer
+  LONG prefilledBytes = 0;  // written into the current buffer before Play
+  // Bytes ahead of the play cursor at the writer's last look, counting what
+  // it wrote since; more at the next look means the cursor overtook the
+  // writer. The largest LONG while unknown.
+  LONG queuedBytes = 0x7FFFFFFF;
 };

@@ -11,6 +11,8 @@ namespace {
 
 constexpr DWORD kRoomWaitMs = 500;
 constexpr int kNotifyCount = 8;
+constexpr DWORD kDrainStepMs = 10;
+constexpr int kDrainSteps = 100;  // a second: the quarter-second ring, the tail and slack
 
 bool StopRequested() { return appState.stopRequested.load() != 0; }
 
@@ -60,47 +62,74 @@ void ApplyVolume(IDirectSoundBuffer* buffer) {
   }
 }
 
-// Equal cursors mean a stopped buffer: the whole ring is free.
-LONG FreeBytes(const PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
-  if (playCursor == writeCursor) {
-    return context.bufferBytes;
-  }
+// Bytes ahead of the play cursor. The cursor keeps the device's pace even
+// when the stream falls behind; once it has overtaken writeOffset the ring
+// plays older sound, and the writer goes on from the write cursor rather
+// than behind the play cursor, where what it writes would wait almost a
+// whole ring (a delay that would last).
+LONG QueuedBytes(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
   LONG used = context.writeOffset - static_cast<LONG>(playCursor);
   if (used < 0) {
     used += context.bufferBytes;
   }
-  return context.bufferBytes - used;
+  if (used > context.queuedBytes) {
+    context.writeOffset = static_cast<LONG>(writeCursor);
+    used = static_cast<LONG>(writeCursor) - static_cast<LONG>(playCursor);
+    used = used < 0 ? used + context.bufferBytes : used;
+  }
+  context.queuedBytes = used;
+  return used;
 }
 
-// Waits in steps of at most 500 ms until length bytes are free, showing the
-// queued amount on every pass. False on a stop request or a failed query.
-bool WaitForRoom(PlaybackContext& context, LONG length) {
+// Bytes the writer may add at writeOffset. One frame always stays free, so
+// a full ring never looks empty (writeOffset back on the play cursor).
+// Before Play the ring holds exactly what was written; once playing, equal
+// cursors mean a stopped or lost buffer and the whole ring is free (a lost
+// buffer's Lock then leads to Restore).
+LONG RoomFor(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
+  LONG used = context.prefilledBytes;
+  if (context.playing) {
+    if (playCursor == writeCursor) {
+      return context.bufferBytes;
+    }
+    used = QueuedBytes(context, playCursor, writeCursor);
+  }
+  const LONG gap = context.frameBytes < context.bufferBytes / 2 ? context.frameBytes : 1;
+  const LONG room = context.bufferBytes - used - gap;
+  return room > 0 ? room : 0;
+}
+
+// Waits in steps of at most 500 ms until there is room, showing the queued
+// amount on every pass; a stopped ring that is full starts playing. Returns
+// the room, or 0 on a stop request or a failed query.
+LONG WaitForRoom(PlaybackContext& context) {
   for (;;) {
     DWORD playCursor = 0;
     DWORD writeCursor = 0;
     const HRESULT result = context.playbackBuffer->GetCurrentPosition(&playCursor, &writeCursor);
     if (FAILED(result)) {
       ReportError("GetCurrentPosition in playback", result);
-      return false;
+      return 0;
     }
-    const LONG free = FreeBytes(context, playCursor, writeCursor);
+    const LONG room = RoomFor(context, playCursor, writeCursor);
     PostMessageA(appState.bufferMeter.load(), PBM_SETPOS,
-                 static_cast<WPARAM>(context.bufferBytes - free), 0);
-    if (free >= length) {
-      return true;
+                 static_cast<WPARAM>(context.bufferBytes - room), 0);
+    if (room > 0) {
+      return room;
+    }
+    if (!context.playing) {
+      StartPlaybackRing(context);
+      continue;
     }
     WaitForSingleObject(context.notifyEvent, kRoomWaitMs);
     if (StopRequested()) {
-      return false;
+      return 0;
     }
   }
 }
 
-// One part of at most the ring's size, at writeOffset.
+// One part that fits the room, at writeOffset.
 bool WritePart(PlaybackContext& context, const BYTE* source, LONG length) {
-  if (!WaitForRoom(context, length)) {
-    return false;
-  }
   IDirectSoundBuffer* buffer = context.playbackBuffer;
   LPVOID region1 = nullptr;
   LPVOID region2 = nullptr;
@@ -127,6 +156,12 @@ bool WritePart(PlaybackContext& context, const BYTE* source, LONG length) {
     return false;
   }
   context.writeOffset = (context.writeOffset + length) % context.bufferBytes;
+  if (!context.playing) {
+    context.prefilledBytes += length;
+  }
+  if (context.queuedBytes < context.bufferBytes) {
+    context.queuedBytes += length;
+  }
   return true;
 }
 
@@ -156,6 +191,10 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
   // left by a larger buffer of an earlier connection would not even lie
   // inside this one.
   context.writeOffset = 0;
+  context.frameBytes = header.blockAlign > 0 ? static_cast<LONG>(header.blockAlign) : 1;
+  context.playing = false;
+  context.prefilledBytes = 0;
+  context.queuedBytes = 0x7FFFFFFF;
   result = AskForPositions(context, *bufferOut);
   if (FAILED(result)) {
     return result;
@@ -164,9 +203,9 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
   return result;
 }
 
-// A chunk longer than the ring could never find room, and the writer would
-// wait until a stop; it goes in ring-sized parts instead, each waiting for
-// room behind the play cursor.
+// A chunk goes in as fast as the play cursor frees room: a ring smaller than
+// a chunk (a header of under 98304 bytes per second) plays steadily instead
+// of waiting for the whole ring to be free.
 bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG length) {
   ApplyVolume(context.playbackBuffer);
   if (StopRequested()) {
@@ -175,14 +214,77 @@ bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG lengt
   const auto* bytes = static_cast<const BYTE*>(source);
   LONG written = 0;
   while (written < length) {
-    const LONG part =
-        length - written < context.bufferBytes ? length - written : context.bufferBytes;
-    if (!WritePart(context, bytes + written, part)) {
+    const LONG room = WaitForRoom(context);
+    const LONG part = length - written < room ? length - written : room;
+    if (part == 0 || !WritePart(context, bytes + written, part)) {
       return false;
     }
     written += part;
   }
   return true;
+}
+
+void StartPlaybackRing(PlaybackContext& context) {
+  if (context.playing) {
+    return;
+  }
+  context.playing = true;
+  context.queuedBytes = context.prefilledBytes;
+  const HRESULT played = context.playbackBuffer->Play(0, 0, DSBPLAY_LOOPING);
+  if (FAILED(played)) {
+    ReportError("Play", played);
+  }
+}
+
+// Fills the room behind the last sound with silence, so that the cursor,
+// moving on at the device's pace, plays silence and not older ring contents.
+bool TopUpWithSilence(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
+  BYTE silence[4096];
+  std::memset(silence, appState.currentHeader.Get().bitsPerSample == 8 ? 0x80 : 0x00,
+              sizeof silence);
+  LONG room = RoomFor(context, playCursor, writeCursor);
+  room -= room % context.frameBytes;
+  while (room > 0) {
+    const LONG part = room < static_cast<LONG>(sizeof silence) ? room : sizeof silence;
+    if (!WritePart(context, silence, part)) {
+      return false;
+    }
+    room -= part;
+  }
+  return true;
+}
+
+bool DrainPlaybackRing(PlaybackContext& context) {
+  if (context.playbackBuffer == nullptr || (!context.playing && context.prefilledBytes == 0)) {
+    return context.playbackBuffer != nullptr;
+  }
+  StartPlaybackRing(context);
+  DWORD play = 0;
+  DWORD write = 0;
+  if (FAILED(context.playbackBuffer->GetCurrentPosition(&play, &write)) || play == write) {
+    return false;  // not playing: nothing more will be heard
+  }
+  // What the cursor still has to move: the queued sound, then a tenth of a
+  // second of silence for the device's own queue to play out.
+  LONG left = context.writeOffset - static_cast<LONG>(play);
+  left = (left < 0 ? left + context.bufferBytes : left) +
+         static_cast<LONG>(appState.currentHeader.Get().averageBytesPerSecond) / 10;
+  for (int step = 0; step < kDrainSteps && !StopRequested(); ++step) {
+    if (!TopUpWithSilence(context, play, write)) {
+      return false;
+    }
+    Sleep(kDrainStepMs);
+    const DWORD last = play;
+    if (FAILED(context.playbackBuffer->GetCurrentPosition(&play, &write)) || play == write) {
+      return false;
+    }
+    const LONG moved = static_cast<LONG>(play) - static_cast<LONG>(last);
+    left -= moved < 0 ? moved + context.bufferBytes : moved;
+    if (left <= 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void ReleasePlaybackBuffer(PlaybackContext& context) {

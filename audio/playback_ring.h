@@ -27,9 +27,21 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
                             IDirectSoundBuffer** bufferOut);
 
 // Applies a changed volume, then writes length bytes of source into the ring
-// at writeOffset once there is room behind the play cursor. False on a stop
-// request or a reported failure; the bytes are then dropped.
+// at writeOffset, as much as there is room for behind the play cursor on each
+// pass. Before the buffer plays, nothing written is overwritten: a ring that
+// cannot take more starts playing. False on a stop request or a reported
+// failure; the bytes not yet written are then dropped.
 bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG length);
+
+// Starts the current buffer playing, once per buffer; a failure is reported.
+void StartPlaybackRing(PlaybackContext& context);
+
+// After the last chunk of an orderly close: starts a buffer that never
+// started, then keeps the ring topped up with silence until the play cursor
+// has moved past the last sound and a tenth of a second more (the device's
+// own queue), so the end is heard. False on a stop request (within 10 ms), a
+// failure or when the cursor does not get there within a second.
+bool DrainPlaybackRing(PlaybackContext& context);
 
 // Stops and releases the current buffer, if any.
 void ReleasePlaybackBuffer(PlaybackContext& context);

@@ -13,12 +13,11 @@
 namespace twbench {
 namespace {
 
-// The recorder asks for short fragments, so that the null sink under
-// everything works in small steps and the setups meet it as a sound card
-// with a short period; the feeder keeps a longer queue, so that a busy
-// machine does not break the click track before it is sent.
-constexpr int kRecorderLatencyMs = 10;
-constexpr int kFeederLatencyMs = 50;
+// Both copies of each click are in one recording, so the rig's own buffering
+// does not count in the latency: the recorder and the feeder keep queues long
+// enough that a busy machine does not break the click track or its record.
+constexpr int kRecorderLatencyMs = 40;
+constexpr int kFeederLatencyMs = 100;
 constexpr size_t kFeedChunkFrames = kRate / 20;
 constexpr int kPollMs = 20;
 constexpr int kStartWaitMs = 15000;

@@ -16,12 +16,13 @@
 // Prints tables and asserts nothing. Exits 1 only when it cannot measure at
 // all (no sound server, no tonewire-cli).
 //
-//   tonewire_stream_bench [--short | --long] [--cli PATH]
+//   tonewire_stream_bench [--short | --long] [--tonewire-only SECONDS] [--cli PATH]
 #include <signal.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -46,6 +47,7 @@ struct Settings {
   double settleSeconds = 2.0;  // after the first sound, before measuring
   double playBeforeStopSeconds = 1.5;
   std::string cliPath = TW_CLI_PATH;
+  bool tonewireOnly = false;  // one tonewire-cli run and its figures, nothing else
 };
 
 // About 20 s in all, so that it runs with every test run and cannot rot.
@@ -59,13 +61,13 @@ constexpr double kLongestDelaySeconds = kClickKinds * kClickPeriodSeconds;
 constexpr int kPipelineSmallMs = 20;  // the least that ran without gaps here; see README
 
 // What the constants imply: a sample waits for the rest of its block in the
-// Client's ring, and meets a Server ring that the writer, waiting for room,
-// keeps filled to a block short of full; the sound backend adds its capture
-// fragment and its playback queue (platform/dsound/pulse).
+// Client's ring; the Server starts playing once two blocks are in, so each
+// block arriving meets one block still queued ahead of it; the sound backend
+// adds its capture fragment and its playback queue (platform/dsound/pulse).
 struct DesignLatency {
   double blockMs = kBlockBytes * 1000.0 / 176400;
-  double serverQueueMs = (176400 / 4 - static_cast<double>(kBlockBytes)) * 1000.0 / 176400;
-  double deviceMs = 10 + 20;
+  double serverQueueMs = kBlockBytes * 1000.0 / 176400;
+  double deviceMs = 10 + 40;
   double totalMs() const { return blockMs + serverQueueMs + deviceMs; }
 };
 
@@ -446,21 +448,29 @@ void PrintScale(const std::vector<ScaleFigures>& rows) {
 
 const char* Met(bool met) { return met ? "met" : "NOT met"; }
 
-void PrintTargets(const StreamFigures& ours, const StartStopFigures& times,
-                  const DesignLatency& design) {
+void PrintTargets(const std::vector<StreamFigures>& streams, const std::vector<ScaleFigures>& scale,
+                  const StartStopFigures& times) {
+  const StreamFigures& ours = streams.front();
+  const StreamFigures& pipeline = streams[1];  // at its defaults
   const double median = Median(ours.latenciesMs);
   const double drift = Drift(ours.latenciesMs);
   const double cpu =
       std::max(PercentOfCore(ours.clientCpuMsPerMinute), PercentOfCore(ours.serverCpuMsPerMinute));
+  const double ratio = std::max(ours.clientCpuMsPerMinute / pipeline.clientCpuMsPerMinute,
+                                ours.serverCpuMsPerMinute / pipeline.serverCpuMsPerMinute);
+  const double wide = PercentOfCore(scale.back().serverCpuMsPerMinute);
   const double stop = std::max(Median(times.client.toStoppedMs), Median(times.server.toStoppedMs));
   std::printf("\nTargets (tonewire-cli)\n");
-  std::printf("  latency within 30 ms of the design's %.1f: %.1f   %s\n", design.totalMs(), median,
-              Met(std::fabs(median - design.totalMs()) <= 30));
-  std::printf("  stable within 5 ms over the run (%.0f s): drift %.1f   %s\n", ours.measuredSeconds,
+  std::printf("  latency median at most 320 ms: %.1f   %s\n", median, Met(median <= 320));
+  std::printf("  drift at most 5 ms over the run (%.0f s): %.1f   %s\n", ours.measuredSeconds,
               drift, Met(std::fabs(drift) <= 5));
   std::printf("  no gap: %d gaps, %d breaks   %s\n", ours.continuity.gaps, ours.continuity.breaks,
               Met(ours.continuity.gaps == 0 && ours.continuity.breaks == 0));
-  std::printf("  CPU at most 0.5 %% of one core per side: %.3f %%   %s\n", cpu, Met(cpu <= 0.5));
+  std::printf("  CPU at most 0.8 %% of one core per side: %.3f %%   %s\n", cpu, Met(cpu <= 0.8));
+  std::printf("  CPU at most 0.4 x the pipeline at its defaults: %.2f   %s\n", ratio,
+              Met(ratio <= 0.4));
+  std::printf("  Server at 192000 Hz/8/32 at most 2 %% of one core: %.3f %%   %s\n", wide,
+              Met(wide <= 2));
   std::printf("  stop -> \"Stopped\" at most 60 ms median: %.1f   %s\n", stop, Met(stop <= 60));
 }
 
@@ -475,10 +485,14 @@ bool ParseArguments(int argc, char** argv, Settings* settings) {
       *settings = WithCli(ShortSettings(), settings->cliPath);
     } else if (std::strcmp(argv[i], "--long") == 0) {
       *settings = WithCli(LongSettings(), settings->cliPath);
+    } else if (std::strcmp(argv[i], "--tonewire-only") == 0 && i + 1 < argc) {
+      settings->tonewireOnly = true;
+      settings->tonewireSeconds = std::atof(argv[++i]);
     } else if (std::strcmp(argv[i], "--cli") == 0 && i + 1 < argc) {
       settings->cliPath = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: %s [--short | --long] [--cli PATH]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--short | --long] [--tonewire-only SECONDS] [--cli PATH]\n",
+                   argv[0]);
       return false;
     }
   }
@@ -512,6 +526,11 @@ int Run(const Settings& settings) {
     streams.push_back(Stream(setup, rig, port, settings.settleSeconds, settings.tonewireSeconds));
     setup.Stop();
   }
+  if (settings.tonewireOnly) {
+    PrintLatencies(streams, DesignLatency());
+    PrintCpu(streams);
+    return 0;
+  }
   streams.push_back(MeasurePipeline(0, rig, settings));
   streams.push_back(MeasurePipeline(kPipelineSmallMs, rig, settings));
   const StartStopFigures times = MeasureStartStop(settings, rig);
@@ -525,7 +544,7 @@ int Run(const Settings& settings) {
   PrintRatios(streams);
   PrintStartStop(times);
   PrintScale(scale);
-  PrintTargets(streams.front(), times, design);
+  PrintTargets(streams, scale, times);
   return 0;
 }
 

@@ -120,8 +120,10 @@ bool ReceiveSome(SOCKET sock, char* buffer, int capacity, int& count) {
     while (wanted > 0) {
       int got = recv(sock, buffer + received, wanted, 0);
       if (got == 0) {
-        count = 0;  // the peer closed; bytes of this call are not counted
-        return false;
+        // The peer closed. Bytes that came before the close are handed out
+        // first; the close shows again at the next call.
+        count = received;
+        return received > 0 && !StopRequested();
       }
       if (got > 0) {
         received += got;

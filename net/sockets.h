@@ -65,7 +65,8 @@ void CloseGracefully(SOCKET& holder);
 // Receives into buffer until capacity bytes are in or no data comes for
 // 50 ms. True: count (0 .. capacity) bytes are valid. False: stop using the
 // connection; count is the bytes of this call after a stop request, 0 after
-// the peer's orderly close, -1 after a reported error ("ReceiveData"), and
+// the peer's orderly close (bytes that arrived before the close come with
+// true first), -1 after a reported error ("ReceiveData"), and
 // unchanged when the readiness wait itself failed.
 bool ReceiveSome(SOCKET sock, char* buffer, int capacity, int& count);
 

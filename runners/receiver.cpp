@@ -146,11 +146,16 @@ void ShowReceived(int chunks, int bytes) {
   SetStatus(text);
 }
 
-void StartPlayback(IDirectSoundBuffer* buffer) {
-  const HRESULT played = buffer->Play(0, 0, DSBPLAY_LOOPING);
-  if (FAILED(played)) {
-    ReportError("Play", played);
+// The connection is over: after an orderly close (nothing received in the
+// last call, no error, no Stop) the ring plays out first, so the end of the
+// stream is heard; otherwise the buffer goes at once.
+Outcome EndConnection(PlaybackContext& context, SOCKET& connection, int lastCount) {
+  CloseGracefully(connection);
+  if (lastCount == 0 && !StopRequested()) {
+    DrainPlaybackRing(context);
   }
+  ReleasePlaybackBuffer(context);
+  return Outcome::kNextConnection;
 }
 
 // Writes whatever arrives into the playback ring until the connection ends
@@ -166,7 +171,11 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
     }
     int count = 0;
     const bool open = ReceiveSome(connection, data, static_cast<int>(block.size()), count);
-    if (!open || (count == 0 && quiet.Stalled())) {
+    if (!open) {
+      return EndConnection(context, connection, count);
+    }
+    if (count == 0 && quiet.Stalled()) {
+      // Silent for as long as no live Client ever is: nothing left to play out.
       CloseGracefully(connection);
       ReleasePlaybackBuffer(context);
       return Outcome::kNextConnection;
@@ -182,7 +191,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
     }
     // A failed write drops the chunk; the connection goes on.
     if (WritePlaybackBlock(context, block.data(), count) && countdown == 0) {
-      StartPlayback(context.playbackBuffer);
+      StartPlaybackRing(context);
       countdown = -1;
     }
   }

@@ -17,9 +17,12 @@
 namespace {
 
 // A failed capture read is tried again after this wait on the ring's event,
-// the reader's own step, so a capture device that is gone for good costs
-// about a hundred attempts a second instead of a busy core.
+// the reader's own step, so a failing device costs about a hundred attempts
+// a second instead of a busy core.
 constexpr DWORD kReadRetryWaitMs = 10;
+// After this many failed reads in a row (about a second) the device is taken
+// as gone for good; a lost buffer is known to be gone at once.
+constexpr int kReadFailuresBeforeGivingUp = 100;
 
 bool StopRequested() { return appState.stopRequested.load() != 0; }
 
@@ -80,14 +83,22 @@ bool HeaderForCaptureBuffer(IDirectSoundCaptureBuffer* buffer, StreamHeader& hea
   return true;
 }
 
+// A capture device that is gone is reported once and ends the run: the
+// window must not say "Transmitting" while nothing is sent.
 void SendCapturedBlocks(CaptureContext& context, const StreamHeader& header, ByteBuffer& block) {
+  int failures = 0;
   while (!StopRequested()) {
     LONG length = 0;
     if (ReadCaptureBlock(context, block.data(), header, length)) {
+      failures = 0;
       if (!SendAll(context.connectionSocket, reinterpret_cast<const char*>(block.data()), length)) {
         return;
       }
     } else if (!StopRequested()) {
+      if (context.readFailure == DSERR_BUFFERLOST || ++failures >= kReadFailuresBeforeGivingUp) {
+        ReportError("Capture", context.readFailure);
+        return;
+      }
       WaitForSingleObject(context.notifyEvent, kReadRetryWaitMs);
     }
   }

@@ -17,6 +17,7 @@ bool HeaderForCaptureBuffer(IDirectSoundCaptureBuffer* buffer, StreamHeader& hea
 
 // The block loop of a running Client, once the header has gone and capture
 // runs: reads each block out of the capture ring and sends it whole, until a
-// stop request or a failed send. A failed read is tried again after a wait of
-// at most 10 ms on the ring's event, never at once.
+// stop request, a failed send or a capture device gone for good (reported
+// once: a lost buffer at once, other read failures after about a second of
+// retries, each after a wait of at most 10 ms on the ring's event).
 void SendCapturedBlocks(CaptureContext& context, const StreamHeader& header, ByteBuffer& block);

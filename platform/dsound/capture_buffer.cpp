@@ -11,6 +11,8 @@ namespace {
 // Cursors. The capture position and the read position are the same offset:
 // the end of the data the device has completely stored in the ring. A new
 // buffer starts at 0; Stop keeps the position and Start goes on from there.
+// The position moves at the device's pace even when the device delivers in
+// bursts (see CapturePacer).
 // If the device stream fails the position stays where it is, and what was
 // captured can still be locked and read, so a reader waiting for more keeps
 // waiting in its own bounded steps.

@@ -16,7 +16,9 @@ namespace {
 // ahead of the play cursor, so the two are never equal; while it is stopped
 // (or lost) the write cursor equals the play cursor, and a writer treats the
 // whole ring as free. Stop keeps the play cursor where it was and Play goes
-// on from there. A lost buffer keeps its cursors still until Restore.
+// on from there. A lost buffer keeps its cursors still until Restore. The
+// play cursor moves at the device's pace even when the stream falls behind:
+// an underrun skips sound (a click) rather than delaying all that follows.
 class PlaybackBuffer final : public IDirectSoundBuffer {
  public:
   PlaybackBuffer(const DeviceChoice& device, DWORD flags)

@@ -41,6 +41,8 @@ class PlaybackRingTest : public ::testing::Test {
     appState.appliedVolume.store(0);
     context_.playbackBuffer = &buffer_;
     context_.bufferBytes = 44100;
+    context_.frameBytes = 4;
+    context_.playing = true;  // most cases write into a playing ring
     buffer_.eventToSignal = context_.notifyEvent;
     for (size_t i = 0; i < chunk_.size(); ++i) {
       chunk_[i] = static_cast<BYTE>(i % 251 + 1);
@@ -120,43 +122,70 @@ TEST_F(PlaybackRingTest, SetUpReportsTheStepThatFailed) {
                                       "Error 0x80070057 in Playback SetNotificationPositions"}));
 }
 
-// Stopped (equal cursors): the whole ring is free whatever writeOffset is,
-// so the second chunk wraps over the start of the first.
-TEST_F(PlaybackRingTest, StoppedRingTakesTwoBlocksTheSecondWrapping) {
-  buffer_.cursors = {{0, 0}};
+// Before Play the ring takes what fits without overwriting anything: the
+// second chunk fills it (one frame stays free), playback starts, and the
+// rest waits until the play cursor has moved past the first chunk's start.
+TEST_F(PlaybackRingTest, StoppedRingIsFilledOnceThenPlaysBeforeTheRestGoesIn) {
+  context_.playing = false;
+  buffer_.cursors = {{0, 0}, {0, 0}, {0, 0}, {0, 4}, {5060, 5064}};
   ASSERT_TRUE(Write(24576));
   ASSERT_TRUE(Write(24576));
-  EXPECT_EQ(context_.writeOffset, 5052);
-  EXPECT_TRUE(RingHolds(24576, 0, 19524));
+  EXPECT_EQ(buffer_.calls, (std::vector<std::string>{"Play"}));
+  ASSERT_EQ(buffer_.locks.size(), 3u);
+  EXPECT_EQ(buffer_.locks[1].offset, 24576u);
+  EXPECT_EQ(buffer_.locks[1].bytes, 19520u);
+  EXPECT_EQ(buffer_.locks[2].offset, 44096u);
+  EXPECT_EQ(buffer_.locks[2].bytes, 5056u);
+  EXPECT_EQ(buffer_.positionCalls, 5) << "the rest waited for the cursor";
+  EXPECT_TRUE(RingHolds(24576, 0, 19520));
+  EXPECT_TRUE(RingHolds(44096, 19520, 4));
   EXPECT_TRUE(RingHolds(0, 19524, 5052));
-  EXPECT_TRUE(RingHolds(5052, 5052, 19524));
-  EXPECT_EQ(buffer_.positionCalls, 2) << "no waiting";
+  EXPECT_EQ(context_.writeOffset, 5052);
 }
 
 TEST_F(PlaybackRingTest, FreeSpaceFollowsThePlayCursorWhilePlaying) {
   struct Case {
     LONG writeOffset;
     DWORD playCursor;
-    LONG length;
-    int expectedQueries;  // 1: in at once; 2: waited once for the cursor
+    DWORD firstPart;      // what fits at once, one frame short of the cursor
+    int expectedQueries;  // 1: in at once; 2: the rest after the cursor moved
   } cases[] = {
       {20000, 20000, 24576, 1},  // equal offsets: empty, not full
-      {5000, 30000, 24576, 1},   // used 19100, free 25000
-      {19524, 0, 24576, 1},      // free exactly the length
-      {40000, 10000, 24576, 2},  // used 30000, free 14100: waits
-      {19525, 0, 24576, 2},      // one byte short
+      {5000, 30000, 24576, 1},   // used 19100, room 24996
+      {19520, 0, 24576, 1},      // room exactly the length
+      {19521, 0, 24575, 2},      // one byte short: that byte goes next
+      {40000, 10000, 14096, 2},  // used 30000: part now, the rest later
   };
   for (const Case& each : cases) {
     buffer_.positionCalls = 0;
     buffer_.locks.clear();
     context_.writeOffset = each.writeOffset;
-    // After the wait the cursor has moved to the write offset: all free.
+    context_.queuedBytes = 0x7FFFFFFF;  // a first look
+    // After the first part the cursor has moved to the old write offset.
     const DWORD later = static_cast<DWORD>(each.writeOffset);
     buffer_.cursors = {{each.playCursor, each.playCursor + 4}, {later, later + 4}};
-    ASSERT_TRUE(Write(each.length)) << each.writeOffset;
+    ASSERT_TRUE(Write(24576)) << each.writeOffset;
     EXPECT_EQ(buffer_.positionCalls, each.expectedQueries) << each.writeOffset;
-    EXPECT_EQ(buffer_.locks.size(), 1u);
+    ASSERT_EQ(buffer_.locks.size(), static_cast<size_t>(each.expectedQueries));
+    EXPECT_EQ(buffer_.locks[0].bytes, each.firstPart) << each.writeOffset;
+    EXPECT_EQ(context_.writeOffset, (each.writeOffset + 24576) % 44100);
   }
+}
+
+// The play cursor keeps the device's pace through a late stream: once it has
+// overtaken the writer, writing goes on from the write cursor (heard next),
+// not behind the play cursor (heard almost a ring later, for good).
+TEST_F(PlaybackRingTest, AWriterOvertakenByThePlayCursorGoesOnFromTheWriteCursor) {
+  context_.writeOffset = 20000;
+  buffer_.cursors = {{19000, 19004}, {25000, 25004}, {25500, 25504}};
+  ASSERT_TRUE(Write(100));  // 1100 bytes queued after this look
+  ASSERT_TRUE(Write(1000));
+  ASSERT_TRUE(Write(1000));
+  ASSERT_EQ(buffer_.locks.size(), 3u);
+  EXPECT_EQ(buffer_.locks[0].offset, 20000u);
+  EXPECT_EQ(buffer_.locks[1].offset, 25004u) << "overtaken: on from the write cursor";
+  EXPECT_EQ(buffer_.locks[2].offset, 26004u) << "then on as usual";
+  EXPECT_EQ(context_.writeOffset, 27004);
 }
 
 TEST_F(PlaybackRingTest, ChunkAcrossTheEndIsSplitAtTheEnd) {
@@ -169,15 +198,23 @@ TEST_F(PlaybackRingTest, ChunkAcrossTheEndIsSplitAtTheEnd) {
 }
 
 // A ring smaller than a chunk (a header of under 98304 bytes per second)
-// could never take the chunk whole; it goes in ring-sized parts.
-TEST_F(PlaybackRingTest, ChunkLongerThanTheRingGoesInRingSizedParts) {
+// takes as much as the cursor has freed on each pass, so it plays steadily
+// instead of waiting for the whole ring to be free.
+TEST_F(PlaybackRingTest, SmallRingTakesWhatTheCursorFreedOnEachPass) {
   ScriptedPlaybackBuffer small(4000);
+  small.eventToSignal = context_.notifyEvent;
   context_.playbackBuffer = &small;
   context_.bufferBytes = 4000;
+  context_.playing = false;
+  small.cursors = {{0, 0},       {0, 0},       {0, 4},       {1000, 1004},
+                   {1000, 1004}, {3000, 3004}, {3000, 3004}, {2990, 2994}};
   ASSERT_TRUE(Write(10000));
-  ASSERT_EQ(small.locks.size(), 3u);
-  EXPECT_EQ(small.locks[0].bytes, 4000u);
-  EXPECT_EQ(small.locks[2].bytes, 2000u);
+  std::vector<DWORD> parts;
+  for (const twtest::LockCall& lock : small.locks) {
+    parts.push_back(lock.bytes);
+  }
+  EXPECT_EQ(parts, (std::vector<DWORD>{3996, 1000, 2000, 3004}));
+  EXPECT_EQ(small.calls, (std::vector<std::string>{"Play"}));
   EXPECT_EQ(context_.writeOffset, 2000);
   context_.playbackBuffer = &buffer_;
 }
@@ -214,13 +251,13 @@ TEST_F(PlaybackRingTest, StopEndsTheWaitForRoom) {
   EXPECT_FALSE(Write(1000));
   EXPECT_EQ(buffer_.positionCalls, 0);
   appState.stopRequested.store(0);
-  context_.writeOffset = 40000;
+  context_.writeOffset = 9996;  // full: one frame short of the play cursor
   buffer_.cursors = {{10000, 10004}};
   buffer_.stopAfterPositions = 4;
   EXPECT_FALSE(Write(24576));
   EXPECT_EQ(buffer_.positionCalls, 4);
   EXPECT_TRUE(buffer_.locks.empty());
-  EXPECT_EQ(context_.writeOffset, 40000);
+  EXPECT_EQ(context_.writeOffset, 9996);
 }
 
 // The slider's value reaches the buffer once per change, and every new

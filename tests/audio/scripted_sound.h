@@ -100,7 +100,7 @@ class ScriptedPlaybackBuffer final : public IDirectSoundBuffer, public ScriptedR
   std::deque<std::pair<DWORD, DWORD>> cursors{{0, 0}};
   RecordingNotify notify;
   std::vector<LONG> volumes;
-  std::vector<std::string> calls;  // "Restore", "Stop", "Release", in order
+  std::vector<std::string> calls;  // "Play", "Restore", "Stop", "Release", in order
   HRESULT unlockResult = DS_OK;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
@@ -123,7 +123,10 @@ class ScriptedPlaybackBuffer final : public IDirectSoundBuffer, public ScriptedR
   }
   HRESULT STDMETHODCALLTYPE Lock(DWORD offset, DWORD bytes, LPVOID* region1, LPDWORD bytes1,
                                  LPVOID* region2, LPDWORD bytes2, DWORD) override;
-  HRESULT STDMETHODCALLTYPE Play(DWORD, DWORD, DWORD) override { return DS_OK; }
+  HRESULT STDMETHODCALLTYPE Play(DWORD, DWORD, DWORD) override {
+    calls.push_back("Play");
+    return DS_OK;
+  }
   HRESULT STDMETHODCALLTYPE SetCurrentPosition(DWORD) override { return DSERR_UNSUPPORTED; }
   HRESULT STDMETHODCALLTYPE SetFormat(LPCWAVEFORMATEX) override { return DSERR_UNSUPPORTED; }
   HRESULT STDMETHODCALLTYPE SetVolume(LONG volume) override {

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -19,14 +22,18 @@
 #include <thread>
 #include <vector>
 
+#include "net/stream_header.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/sound_rig.h"
 #include "tests/e2e/tone_checks.h"
+#include "tests/support/loopback_peer.h"
 #include "tests/support/pulse_environment.h"
 #include "tests/support/signal_analysis.h"
 
 namespace twtest {
 namespace {
+
+namespace peer = twtest::peer;
 
 constexpr double kToneHz = 1000;
 constexpr int kWaitMs = 15000;  // a status line or sound; normally well under a second
@@ -338,12 +345,10 @@ class BurstySource : public ::testing::Test {
 
 // The sound server's sine source hands its sound over two seconds at a time;
 // a real-time capture device never lets a recording fall that far behind, so
-// every byte of it must still reach the Server.
-// Disabled while it fails: a burst longer than the Client's quarter-second
-// capture ring laps the reader, and about three quarters of such a source is
-// lost (0.26 s of sound per second measured). Run it with
-// --gtest_also_run_disabled_tests once the capture stream paces its delivery.
-TEST_F(BurstySource, DISABLED_IsSentAtThePaceItIsCaptured) {
+// every byte of it must still reach the Server (a burst written straight into
+// the Client's quarter-second ring would lap the reader and lose about three
+// quarters of the sound).
+TEST_F(BurstySource, IsSentAtThePaceItIsCaptured) {
   const int port = FreeLoopbackPort();
   std::string failure;
   std::unique_ptr<ChildProcess> server = StartServer(port, 0, &failure);
@@ -364,6 +369,159 @@ TEST_F(BurstySource, DISABLED_IsSentAtThePaceItIsCaptured) {
   EXPECT_GT(pace, 0.75);
   client->Signal(SIGTERM);
   server->Signal(SIGTERM);
+}
+
+// A hand-made Client: a header for 16-bit PCM of any rate and channel count,
+// then tone segments sent at real-time pace in 20 ms pieces, then a close.
+struct ToneSegment {
+  double hz;
+  std::uint32_t bytes;
+};
+
+void PutWord(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
+  }
+}
+
+std::vector<std::uint8_t> ToneBytes(std::uint32_t rate, std::uint32_t channels,
+                                    const std::vector<ToneSegment>& segments) {
+  std::vector<std::uint8_t> out;
+  double phase = 0;
+  for (const ToneSegment& segment : segments) {
+    for (std::uint32_t frame = 0; frame < segment.bytes / (2 * channels); ++frame) {
+      const auto sample = static_cast<std::int16_t>(16384 * std::sin(phase));
+      phase += 2 * M_PI * segment.hz / rate;
+      for (std::uint32_t c = 0; c < channels; ++c) {
+        out.push_back(static_cast<std::uint8_t>(sample));
+        out.push_back(static_cast<std::uint8_t>(sample >> 8));
+      }
+    }
+  }
+  return out;
+}
+
+// Sends the header and pcm to 127.0.0.1:port; the first `atOnce` bytes go
+// at once (as a Client's first blocks would), the rest at real-time pace.
+bool SendPaced(int port, std::uint32_t rate, std::uint32_t channels,
+               const std::vector<std::uint8_t>& pcm, size_t atOnce) {
+  const int fd = peer::Connect(port);
+  if (fd < 0) {
+    return false;
+  }
+  std::vector<std::uint8_t> header(kHeaderMagic, kHeaderMagic + 8);
+  for (std::uint32_t field : {rate, channels, 16u, rate * channels * 2, channels * 2, 24576u}) {
+    PutWord(header, field);
+  }
+  bool sent =
+      peer::SendAll(fd, header.data(), header.size()) && peer::SendAll(fd, pcm.data(), atOnce);
+  const size_t piece = rate * channels * 2 / 50;
+  const Clock::time_point start = Clock::now();
+  for (size_t at = atOnce; sent && at < pcm.size(); at += piece) {
+    const double due = static_cast<double>(at - atOnce) / (rate * channels * 2);
+    std::this_thread::sleep_until(
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due)));
+    sent = peer::SendAll(fd, pcm.data() + at, std::min(piece, pcm.size() - at));
+  }
+  peer::Close(fd);
+  return sent;
+}
+
+// A Server run that plays one hand-made stream into "Speakers" while parec
+// records it; the recording's left channel once the Server waits again.
+struct PeerStreamRun {
+  std::string failure;
+  std::vector<double> left;
+  long soundStart = -1;
+};
+
+PeerStreamRun PlayPeerStream(std::uint32_t rate, std::uint32_t channels,
+                             const std::vector<ToneSegment>& segments, size_t atOnce) {
+  PeerStreamRun run;
+  const int port = FreeLoopbackPort();
+  std::unique_ptr<ChildProcess> server = StartServer(port, 0, &run.failure);
+  if (!run.failure.empty()) {
+    return run;
+  }
+  ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
+  const std::vector<std::uint8_t> pcm = ToneBytes(rate, channels, segments);
+  if (!SendPaced(port, rate, channels, pcm, std::min(atOnce, pcm.size()))) {
+    run.failure = "the stream could not be sent:" + Described(*server);
+    return run;
+  }
+  if (!server->WaitForLine(kWaiting, kWaitMs, 2)) {
+    run.failure = "the Server did not wait again:" + Described(*server);
+    return run;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the recorder's tail
+  run.left = StereoChannel(recorder.Bytes(), 0);
+  run.soundStart = static_cast<long>(FirstAbove(run.left, kSoundThreshold));
+  if (static_cast<size_t>(run.soundStart) >= run.left.size()) {
+    run.failure = "nothing was heard:" + Described(*server);
+  }
+  server->Signal(SIGTERM);
+  server->Wait(kExitMs);
+  return run;
+}
+
+// Seconds from the first to the last recorded sample above the threshold.
+double SecondsHeard(const PeerStreamRun& run) {
+  size_t last = run.left.size();
+  while (last > 0 && std::fabs(run.left[last - 1]) <= kSoundThreshold) {
+    --last;
+  }
+  return static_cast<double>(last - static_cast<size_t>(run.soundStart)) / kRecordRate;
+}
+
+double HzAfter(const PeerStreamRun& run, double from, double seconds) {
+  const Span span = SecondsAfter(run.soundStart, from, seconds);
+  const auto begin = run.left.begin() + static_cast<std::ptrdiff_t>(span.from);
+  return FrequencyHz(std::vector<double>(begin, begin + static_cast<std::ptrdiff_t>(span.count)),
+                     kRecordRate);
+}
+
+class PeerStream : public ::testing::Test {
+ protected:
+  void SetUp() override { TW_REQUIRE_PULSE(); }
+};
+
+// Mono 16-bit at 44100 and 48000 Hz: a quarter-second ring is smaller than a
+// 24576-byte block, and the stream still plays without a gap.
+TEST_F(PeerStream, MonoStreamsPlayAtRealTimePaceWithoutAGap) {
+  for (const std::uint32_t rate : {44100u, 48000u}) {
+    const PeerStreamRun run = PlayPeerStream(rate, 1, {{1000, rate * 2 * 4}}, 0);
+    ASSERT_TRUE(run.failure.empty()) << rate << ": " << run.failure;
+    const Span steady = SecondsAfter(run.soundStart, 0.3, 3.4);
+    ASSERT_LE(steady.from + steady.count, run.left.size()) << rate;
+    const Stretch quietest = QuietestStretch(run.left, steady, kGapWindow, RmsOf(run.left, steady));
+    const Break largest = LargestBreak(run.left, steady, 1000);
+    std::printf(
+        "[ measured ] %u Hz mono: %.2f s heard of 4.00, quietest 20 ms %.2f dB, "
+        "largest break %.4f\n",
+        rate, SecondsHeard(run), quietest.levelDb, largest.size);
+    EXPECT_GT(quietest.levelDb, kGapFloorDb) << rate << " Hz: a gap at sample " << quietest.at;
+    EXPECT_NEAR(SecondsHeard(run), 4.0, 0.1) << rate;
+  }
+}
+
+// The first two chunks arrive together (500 Hz, then 1000 Hz), the rest
+// (1500 Hz) at real-time pace up to 2 s, then the Client closes: every
+// part is heard in order and whole, the last one to its end.
+TEST_F(PeerStream, FirstChunksPlayInOrderAndTheLastAfterTheClose) {
+  constexpr std::uint32_t kChunk = 24576;  // 139 ms
+  const PeerStreamRun run = PlayPeerStream(
+      44100, 2, {{500, kChunk}, {1000, kChunk}, {1500, 352800 - 2 * kChunk}}, 2 * kChunk);
+  ASSERT_TRUE(run.failure.empty()) << run.failure;
+  const double first = HzAfter(run, 0.01, 0.1);
+  const double second = HzAfter(run, 0.16, 0.1);
+  const double rest = HzAfter(run, 0.4, 1.0);
+  const double heard = SecondsHeard(run);
+  std::printf("[ measured ] %.1f Hz, %.1f Hz, %.1f Hz; %.3f s heard of 2.000\n", first, second,
+              rest, heard);
+  EXPECT_NEAR(first, 500, 10);
+  EXPECT_NEAR(second, 1000, 20);
+  EXPECT_NEAR(rest, 1500, 30);
+  EXPECT_NEAR(heard, 2.0, 0.05);
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 #include <dsound.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 
+#include "platform/dsound/pulse/pulse_connection.h"
 #include "tests/support/pulse_environment.h"
 #include "tests/support/signal_analysis.h"
 #include "tests/support/sound_helpers.h"
@@ -81,6 +84,33 @@ TEST_F(ServerCapture, SineSourceArrivesAsItsTone) {
               twtest::kSineSourceHz / 100.0);
 }
 
+// The largest step between neighbouring samples, in units of the largest
+// step a clean sine of this amplitude and frequency can make.
+double LargestStepOfSine(const std::vector<double>& samples, double hz, double rate) {
+  double amplitude = 0;
+  double step = 0;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    amplitude = std::max(amplitude, std::fabs(samples[i]));
+    if (i > 0) {
+      step = std::max(step, std::fabs(samples[i] - samples[i - 1]));
+    }
+  }
+  return step / (amplitude * 2 * std::sin(M_PI * hz / rate));
+}
+
+// The sine source hands over up to 2 s at once, eight times the Client's
+// quarter-second ring; the capture cursor still moves at the device's pace,
+// so a reader in 5 ms steps gets every byte, in order.
+TEST_F(ServerCapture, BurstsReachAQuarterSecondRingWhole) {
+  TW_REQUIRE_PULSE();
+  Open("Sine source at 1000 Hz", 44096);
+  const size_t threeSeconds = 3 * 176400;
+  const auto recorded = twtest::Record(buffer_.get(), threeSeconds, 8000);
+  ASSERT_EQ(recorded.size(), threeSeconds) << "sound lost: the ring was lapped";
+  const auto samples = twtest::ChannelSamples(recorded, kCd, 0);
+  EXPECT_LT(LargestStepOfSine(samples, twtest::kSineSourceHz, 44100), 1.05);
+}
+
 // 440 Hz fits the quarter-second ring exactly (110 cycles), so the looping
 // ring plays a steady tone without being fed.
 TEST_F(ServerCapture, NullSinkPlaysIntoItsMonitorAtTheBuffersVolume) {
@@ -148,6 +178,44 @@ class PulseLoss : public ::testing::Test {
   Held<IDirectSound> device_;
   Held<IDirectSoundBuffer> buffer_;
 };
+
+// Bytes the play cursor has moved since `from`, in a ring too large to wrap
+// in the test.
+DWORD MovedSince(IDirectSoundBuffer* buffer, DWORD from) {
+  DWORD play = 0;
+  buffer->GetCurrentPosition(&play, nullptr);
+  return play - from;
+}
+
+// A stall of the process's sound thread (here: the connection held for a
+// second, as a busy machine might) starves the server's queue. The play
+// cursor keeps the device's pace through it, so what was late is skipped
+// and the delay does not grow by the length of the stall.
+TEST_F(PulseLoss, PlayCursorKeepsTheDevicesPaceThroughAnUnderrun) {
+  TW_REQUIRE_PULSE();
+  const auto speakers = twtest::SoundDeviceNamed(false, "Speakers");
+  ASSERT_EQ(DirectSoundCreate(&*speakers, device_.out(), nullptr), DS_OK);
+  WAVEFORMATEX format = kCd;
+  DSBUFFERDESC description = twtest::PlaybackDescription(&format, 10 * 176400);
+  ASSERT_EQ(device_->CreateSoundBuffer(&description, buffer_.out(), nullptr), DS_OK);
+  ASSERT_EQ(buffer_->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  ASSERT_TRUE(PlayCursorMoves());
+  DWORD start = 0;
+  buffer_->GetCurrentPosition(&start, nullptr);
+  const auto from = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  {
+    const twplat::sound::PulseSession stall;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+  const double played = MovedSince(buffer_.get(), start) / 176400.0;
+  std::printf("[ measured ] %.3f s played in %.3f s with a 1 s stall\n", played, seconds);
+  // Without the device's pace the cursor would be a whole second behind.
+  EXPECT_NEAR(played, seconds, 0.3);
+}
 
 // A server that dies takes the stream with it: Lock reports the loss,
 // Restore fails while no server answers and succeeds once one does, and the

@@ -23,6 +23,7 @@
 #include "tests/runners/run_checks.h"
 #include "tests/runners/run_harness.h"
 #include "tests/support/loopback_peer.h"
+#include "tests/support/test_host.h"
 
 namespace {
 
@@ -216,10 +217,13 @@ TEST(SenderEnds, NoServerListeningGivesTheConnectBoxAndNothingIsSent) {
   EXPECT_EQ((std::vector<std::string>{"Running TCP client..."}), harness.StatusTexts());
 }
 
-// A capture buffer whose device is gone for good: every position query and
-// every lock fails.
-class DeadCaptureBuffer final : public IDirectSoundCaptureBuffer {
+// A capture buffer whose device has failed: position queries fail with
+// positionResult, or (with DS_OK) the position stands still while the
+// status says whether it still captures.
+class FailedCaptureBuffer final : public IDirectSoundCaptureBuffer {
  public:
+  explicit FailedCaptureBuffer(HRESULT positionFailure, DWORD status = 0)
+      : positionResult_(positionFailure), status_(status) {}
   std::atomic<int> positionQueries{0};
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
@@ -229,14 +233,19 @@ class DeadCaptureBuffer final : public IDirectSoundCaptureBuffer {
   ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCBCAPS) override { return DSERR_BUFFERLOST; }
-  HRESULT STDMETHODCALLTYPE GetCurrentPosition(LPDWORD, LPDWORD) override {
+  HRESULT STDMETHODCALLTYPE GetCurrentPosition(LPDWORD capture, LPDWORD read) override {
     ++positionQueries;
-    return DSERR_BUFFERLOST;
+    *capture = 400;
+    *read = 400;
+    return positionResult_;
   }
   HRESULT STDMETHODCALLTYPE GetFormat(LPWAVEFORMATEX, DWORD, LPDWORD) override {
     return DSERR_BUFFERLOST;
   }
-  HRESULT STDMETHODCALLTYPE GetStatus(LPDWORD) override { return DSERR_BUFFERLOST; }
+  HRESULT STDMETHODCALLTYPE GetStatus(LPDWORD status) override {
+    *status = status_;
+    return DS_OK;
+  }
   HRESULT STDMETHODCALLTYPE Initialize(LPDIRECTSOUNDCAPTURE, LPCDSCBUFFERDESC) override {
     return DSERR_ALREADYINITIALIZED;
   }
@@ -248,11 +257,15 @@ class DeadCaptureBuffer final : public IDirectSoundCaptureBuffer {
   HRESULT STDMETHODCALLTYPE Unlock(LPVOID, DWORD, LPVOID, DWORD) override {
     return DSERR_BUFFERLOST;
   }
+
+ private:
+  const HRESULT positionResult_;
+  const DWORD status_;
 };
 
 TEST(SenderHeader, AnUnreadableCaptureFormatGivesAGetFormatBoxAndNoHeader) {
   twtest::TestHost host;
-  DeadCaptureBuffer dead;
+  FailedCaptureBuffer dead(DSERR_BUFFERLOST);
   StreamHeader header = {};
   EXPECT_FALSE(HeaderForCaptureBuffer(&dead, header));
   ASSERT_EQ(1u, host.BoxCount());
@@ -260,35 +273,80 @@ TEST(SenderHeader, AnUnreadableCaptureFormatGivesAGetFormatBoxAndNoHeader) {
   EXPECT_EQ(std::string(8, '\0'), std::string(header.magic, 8));  // nothing to send
 }
 
-TEST(SenderBlockLoop, AFailingCaptureReadIsRetriedAtABoundedPaceUntilStop) {
-  DeadCaptureBuffer dead;
+struct LoopResult {
+  bool returned = false;
+  double seconds = 0;
+  int queries = 0;
+  std::vector<std::string> captions;
+};
+
+// Runs the block loop over buffer for at most limitMs, then stops it.
+LoopResult RunBlockLoop(FailedCaptureBuffer& buffer, int limitMs) {
+  twtest::TestHost host;
   CaptureContext context;
-  context.captureBuffer = &dead;
+  context.captureBuffer = &buffer;
   context.bufferBytes = 44096;
   ByteBuffer block(kBlockBytes);
   HeaderImage image;
   std::memcpy(image.bytes, kCaptureHeader, kHeaderBytes);
   const StreamHeader header = DecodeHeader(image);
   appState.stopRequested.store(0);
-
   std::atomic<bool> returned{false};
+  const auto start = Clock::now();
   std::thread loop([&] {
     SendCapturedBlocks(context, header, block);
     returned.store(true);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const int queries = dead.positionQueries.load();
-  std::printf("[ measured ] %d capture position queries in 500 ms\n", queries);
-  EXPECT_GE(queries, 3);    // the read is still retried
-  EXPECT_LT(queries, 200);  // at about one try per 10 ms, not as fast as the core allows
-  EXPECT_FALSE(returned.load());
-
-  const auto stopAt = Clock::now();
+  for (int waited = 0; waited < limitMs && !returned.load(); waited += 10) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  LoopResult result;
+  result.returned = returned.load();
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.queries = buffer.positionQueries.load();
   appState.stopRequested.store(1);
   loop.join();
-  EXPECT_LT(Clock::now() - stopAt, std::chrono::milliseconds(1000));
   appState.stopRequested.store(0);
+  for (const auto& box : host.Boxes()) {
+    result.captions.push_back(box.caption);
+  }
   context.captureBuffer = nullptr;
+  return result;
+}
+
+// A device that is gone is reported once and the loop ends, whichever way
+// it shows: a lost buffer at once, a stream that stopped capturing after its
+// position stood still for half a second, any other failure after about a
+// second of retries at a bounded pace.
+TEST(SenderBlockLoop, ACaptureDeviceGoneForGoodIsReportedOnceAndEndsTheLoop) {
+  FailedCaptureBuffer lost(DSERR_BUFFERLOST);
+  const LoopResult atOnce = RunBlockLoop(lost, 3000);
+  EXPECT_TRUE(atOnce.returned);
+  EXPECT_EQ(atOnce.queries, 1);
+  EXPECT_EQ(atOnce.captions, (std::vector<std::string>{"Error 0x88780096 in Capture"}));
+
+  FailedCaptureBuffer stopped(DS_OK, 0);
+  const LoopResult still = RunBlockLoop(stopped, 5000);
+  EXPECT_TRUE(still.returned);
+  EXPECT_GE(still.seconds, 0.4) << "a stall of half a second is not a lost device yet";
+  EXPECT_EQ(still.captions, (std::vector<std::string>{"Error 0x88780096 in Capture"}));
+
+  FailedCaptureBuffer failing(DSERR_NODRIVER);
+  const LoopResult retried = RunBlockLoop(failing, 10000);
+  std::printf("[ measured ] %d position queries in %.2f s before the report\n", retried.queries,
+              retried.seconds);
+  EXPECT_TRUE(retried.returned);
+  EXPECT_EQ(retried.queries, 100);
+  EXPECT_GE(retried.seconds, 0.5) << "retried at about one try per 10 ms, not at once";
+  EXPECT_EQ(retried.captions, (std::vector<std::string>{"Error 0x88780078 in Capture"}));
+}
+
+// A device that still captures, only slowly, is waited for until a Stop.
+TEST(SenderBlockLoop, AStalledButCapturingDeviceIsWaitedForUntilStop) {
+  FailedCaptureBuffer slow(DS_OK, DSCBSTATUS_CAPTURING);
+  const LoopResult waited = RunBlockLoop(slow, 1500);
+  EXPECT_FALSE(waited.returned);
+  EXPECT_TRUE(waited.captions.empty());
 }
 
 }  // namespace

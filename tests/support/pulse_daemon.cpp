@@ -27,7 +27,6 @@ std::vector<std::string> ServerArguments(const std::string& directory) {
           "--exit-idle-time=-1",
           "--use-pid-file=no",
           "--disallow-exit",
-          "--disable-shm=true",
           "--realtime=false",
           "--high-priority=false",
           "--log-target=stderr",
