@@ -54,8 +54,12 @@ void WaitForWorker() {
 
 int RunWindow(const twcli::Options& options) {
   const bool stream = options.command != twcli::Command::kDevices;
-  twcli::Console console(stream && isatty(STDERR_FILENO) == 1);
-  twcli::CliHost host(console, stream);
+  const bool quiet = options.verbosity == twcli::Verbosity::kQuiet;
+  twcli::Console console(stream && !quiet && isatty(STDERR_FILENO) == 1);
+  // A terminal shows every status as it comes; a pipe or a log gets the
+  // "Received" texts summed up.
+  twcli::StatusFilter filter(options.verbosity, isatty(STDOUT_FILENO) != 1);
+  twcli::CliHost host(console, stream, filter);
   int exitCode = 1;
   std::thread driver([&] { exitCode = twcli::DriveWindow(options, host, console); });
   WinMain(nullptr, nullptr, nullptr, 0);
@@ -76,6 +80,10 @@ int main(int argc, char** argv) {
   }
   if (options.command == twcli::Command::kHelp) {
     std::fputs(twcli::UsageText(), stdout);
+    return 0;
+  }
+  if (options.command == twcli::Command::kVersion) {
+    std::fputs(twcli::VersionText(), stdout);
     return 0;
   }
   if (!twcli::BlockStopSignals()) {
