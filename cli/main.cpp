@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/entry.h"
+#include "app/settings.h"
 #include "cli/cli_host.h"
 #include "cli/console.h"
 #include "cli/options.h"
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
     std::fputs(twcli::VersionText(), stdout);
     return 0;
   }
+  // The desktop window's settings are the user's: read never, written only
+  // when asked.
+  SetSettingsUse(options.save ? SettingsUse::kWriteOnly : SettingsUse::kNone);
   if (!twcli::BlockStopSignals()) {
     std::perror("tonewire-cli: signal mask");
     return 1;

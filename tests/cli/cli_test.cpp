@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/cli/cli_process.h"
+#include "tests/support/config_home.h"
 #include "tests/support/loopback_peer.h"
 
 namespace twtest {
@@ -269,6 +273,38 @@ TEST(CliEndToEnd, VerboseServerPrintsEveryReceivedText) {
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   server.Signal(SIGINT);
   EXPECT_EQ(server.Wait(kWaitMs), 0);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The desktop window's settings belong to the desktop: tonewire-cli writes
+// them only with --save (the child inherits the fresh XDG_CONFIG_HOME).
+TEST(CliSettings, TheDesktopSettingsChangeOnlyWithSave) {
+  const std::string home = UseFreshConfigHome();
+  ASSERT_FALSE(home.empty());
+  const std::string file = home + "/tonewire/settings.conf";
+  const std::string port = std::to_string(peer::ClosedPort());
+  {
+    CliProcess cli({"server", "--port", port, "--seconds", "0.3"});
+    EXPECT_EQ(cli.Wait(kWaitMs), 0);
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+
+  CliProcess saved({"server", "--port", port, "--volume", "-12", "--seconds", "0.3", "--save"});
+  EXPECT_EQ(saved.Wait(kWaitMs), 0);
+  const std::string kept = ReadFile(file);
+  EXPECT_NE(kept.find("Role=dword:1\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Port=dword:" + port + "\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;
+
+  CliProcess client({"client", "127.0.0.1", "--port", port, "-q"});
+  EXPECT_EQ(client.Wait(kWaitMs), 1);  // refused
+  EXPECT_EQ(ReadFile(file), kept);
 }
 
 }  // namespace
