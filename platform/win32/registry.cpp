@@ -207,61 +207,58 @@ KeyRecord* OpenRecord(HKEY key) {
 
 using twplat::KeyRecord;
 
-LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM desired,
-                               LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+namespace twplat {
+namespace {
+
+// Opens a key, creating it first when asked; existed tells which it was.
+LONG OpenKey(HKEY parent, LPCSTR subKey, REGSAM desired, bool create, PHKEY result, bool* existed) {
   if (result == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  std::lock_guard<std::mutex> lock(twplat::registryMutex);
+  std::lock_guard<std::mutex> lock(registryMutex);
   KeyRecord record{};
-  LONG status = twplat::Resolve(key, subKey, &record);
-  twplat::settings::Keys keys;
+  LONG status = Resolve(parent, subKey, &record);
+  settings::Keys keys;
   if (status == ERROR_SUCCESS) {
-    status = twplat::ReadKeys(record, &keys);
+    status = ReadKeys(record, &keys);
   }
   if (status != ERROR_SUCCESS) {
     return status;
   }
-  const bool existed = keys.count(record.path) != 0;
-  if (!existed) {
+  *existed = keys.count(record.path) != 0;
+  if (!*existed && !create) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (!*existed) {
     keys[record.path];
-    status = twplat::WriteKeys(record, keys);
+    status = WriteKeys(record, keys);
     if (status != ERROR_SUCCESS) {
       return status;
     }
   }
   record.access = desired;
   KeyRecord* opened = new KeyRecord(record);
-  twplat::openKeys.insert(opened);
+  openKeys.insert(opened);
   *result = reinterpret_cast<HKEY>(opened);
-  if (disposition != nullptr) {
-    *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-  }
   return ERROR_SUCCESS;
 }
 
+}  // namespace
+}  // namespace twplat
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM desired,
+                               LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+  bool existed = false;
+  const LONG status = twplat::OpenKey(key, subKey, desired, true, result, &existed);
+  if (status == ERROR_SUCCESS && disposition != nullptr) {
+    *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+  }
+  return status;
+}
+
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM desired, PHKEY result) {
-  if (result == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  std::lock_guard<std::mutex> lock(twplat::registryMutex);
-  KeyRecord record{};
-  LONG status = twplat::Resolve(key, subKey, &record);
-  twplat::settings::Keys keys;
-  if (status == ERROR_SUCCESS) {
-    status = twplat::ReadKeys(record, &keys);
-  }
-  if (status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (keys.count(record.path) == 0) {
-    return ERROR_FILE_NOT_FOUND;
-  }
-  record.access = desired;
-  KeyRecord* opened = new KeyRecord(record);
-  twplat::openKeys.insert(opened);
-  *result = reinterpret_cast<HKEY>(opened);
-  return ERROR_SUCCESS;
+  bool existed = false;
+  return twplat::OpenKey(key, subKey, desired, false, result, &existed);
 }
 
 // Only text and 32-bit numbers: the values a program keeps for its window.

@@ -203,18 +203,14 @@ TEST_F(SocketPrimitives, OpenListenerConfiguresBindsAndListens) {
   EXPECT_EQ(0, std::memcmp(&any, &bound.sin6_addr, sizeof any));
   int port = ntohs(bound.sin6_port);
   EXPECT_GT(port, 0);
-  int peer6 = peer::ConnectIpv6(port);
-  ASSERT_GE(peer6, 0);
-  peers_.push_back(peer6);
-  SOCKET accepted6 = AcceptOne(server.listenSocket);
-  ASSERT_NE(INVALID_SOCKET, accepted6);
-  CloseGracefully(accepted6);
-  int peerFd = peer::Connect(port);
-  ASSERT_GE(peerFd, 0);
-  peers_.push_back(peerFd);
-  SOCKET accepted = AcceptOne(server.listenSocket);
-  ASSERT_NE(INVALID_SOCKET, accepted);
-  CloseGracefully(accepted);
+  for (bool ipv6 : {true, false}) {
+    int peerFd = ipv6 ? peer::ConnectIpv6(port) : peer::Connect(port);
+    ASSERT_GE(peerFd, 0) << ipv6;
+    peers_.push_back(peerFd);
+    SOCKET accepted = AcceptOne(server.listenSocket);
+    ASSERT_NE(INVALID_SOCKET, accepted) << ipv6;
+    CloseGracefully(accepted);
+  }
   EXPECT_EQ(0u, host_.BoxCount());
 }
 
