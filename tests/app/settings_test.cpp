@@ -52,8 +52,12 @@ TEST_F(KeptSettings, TheWindowOpensAsItWasLastClosed) {
   ASSERT_TRUE(Replace(IDC_TARGET_PORT, "6123"));
   ASSERT_TRUE(TestHost::Select(window_, IDC_DEVICE_LIST, 1));
   ASSERT_TRUE(TestHost::Slide(window_, IDC_VOLUME, -20));
-  SyncWithWindow();
-  ASSERT_EQ(StateOf(IDC_DEVICE_LIST).text, "Silent output");
+  // Input is handled in turn: wait until the window shows all of it.
+  ASSERT_TRUE(host_.WaitForText(Item(IDC_DEVICE_LIST), "Silent output", kWaitMs));
+  ASSERT_TRUE(host_.WaitForState(
+      Item(IDC_VOLUME), [](const twplat::WindowState& state) { return state.position == -20; },
+      kWaitMs));
+  ASSERT_TRUE(host_.WaitForText(Item(IDC_TARGET_PORT), "6123", kWaitMs));
 
   Reopen();
   EXPECT_EQ(StateOf(IDC_SERVER).check, BST_CHECKED);
@@ -62,8 +66,13 @@ TEST_F(KeptSettings, TheWindowOpensAsItWasLastClosed) {
   EXPECT_EQ(StateOf(IDC_TARGET_HOST).text, "livingroom.local");
   EXPECT_EQ(StateOf(IDC_TARGET_PORT).text, "6123");
   EXPECT_EQ(StateOf(IDC_DEVICE_LIST).text, "Silent output");
-  EXPECT_EQ(StateOf(IDC_VOLUME).position, -20);
-  EXPECT_EQ(StateOf(IDC_VOLUME).rangeMin, -50);
+  // The slider's range and position are queued behind the window's opening.
+  EXPECT_TRUE(host_.WaitForState(
+      Item(IDC_VOLUME),
+      [](const twplat::WindowState& state) {
+        return state.rangeMin == -50 && state.position == -20;
+      },
+      kWaitMs));
   EXPECT_EQ(appState.volume.load(), -2000);
 
   // Back to the Client: its own device list, the host kept as typed.
