@@ -10,6 +10,7 @@
 
 #include "app/about_box.h"
 #include "app/device_list.h"
+#include "app/settings.h"
 #include "res/resource.h"
 #include "run/app_state.h"
 #include "run/run_commands.h"
@@ -100,6 +101,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
       DestroyWindow(window);
       return TRUE;
     case WM_DESTROY:
+      KeepSettings(window);  // the controls still show what the user chose
       StopRun(window);
       PostQuitMessage(0);
       return FALSE;
@@ -124,6 +126,7 @@ BOOL InitMainWindow(HWND window) {
   SetUpVolumeSlider(window);
   ReadVolume(window);
   ApplyRole(window);
+  ApplyKeptSettings(window);
   return TRUE;
 }
 

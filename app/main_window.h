@@ -15,7 +15,9 @@ inline constexpr int kDefaultPort = 5567;
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Fills the fields with their defaults, checks "Client", sets the volume
-// slider to -50..0 dB at 0 and applies the role. TRUE: focus on "Start".
+// slider to -50..0 dB at 0 and applies the role, then puts in the settings
+// kept from the window's last closing (app/settings.h). TRUE: focus on
+// "Start".
 BOOL InitMainWindow(HWND window);
 
 // Applies the role the radio buttons show: the host field for the Client,

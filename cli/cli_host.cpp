@@ -1,7 +1,10 @@
 #include "cli/cli_host.h"
 
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 
+#include "platform/winsock/winsock_errors.h"
 #include "res/resource.h"
 
 namespace twcli {
@@ -13,6 +16,32 @@ std::string WithoutTrailingBreaks(std::string text) {
     text.pop_back();
   }
   return text;
+}
+
+std::uint64_t NowMs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
+// " (connection refused)" for a box whose caption carries a code that Linux
+// has words for ("Error 0x274d in Connect"); empty otherwise.
+std::string LinuxCause(const std::string& caption) {
+  unsigned int code = 0;
+  if (std::sscanf(caption.c_str(), "Error 0x%x in ", &code) != 1) {
+    return std::string();
+  }
+  const char* text = twsock::LinuxErrorText(code);
+  if (text == nullptr || text[0] == '\0') {
+    return std::string();
+  }
+  std::string cause = text;
+  // Lower-cased to read as part of the line, unless it starts with an
+  // abbreviation ("I/O error").
+  if (cause.size() > 1 && std::islower(static_cast<unsigned char>(cause[1]))) {
+    cause[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(cause[0])));
+  }
+  return " (" + cause + ")";
 }
 
 // ShowClientInfo's box: "Info", OK only, no icon, from the window's thread.
@@ -38,8 +67,12 @@ std::string WindowView::Text(int id) const {
   return state == nullptr ? std::string() : state->text;
 }
 
-CliHost::CliHost(Console& console, bool printStatus)
-    : console_(console), printStatus_(printStatus), uiThread_(GetCurrentThreadId()) {
+CliHost::CliHost(Console& console, bool printStatus, StatusFilter filter)
+    : console_(console),
+      printStatus_(printStatus),
+      quiet_(filter.quiet()),
+      uiThread_(GetCurrentThreadId()),
+      filter_(filter) {
   twplat::SetHost(this);
 }
 
@@ -90,9 +123,9 @@ void CliHost::ControlChanged(int id, twplat::WindowChange what, const twplat::Wi
                              const twplat::WindowState& after) {
   if (id == IDC_STATUS && what == twplat::WindowChange::kText) {
     PrintStatus(after.text);
-    if (after.text == "Playback") {
+    if (after.text == "Playback" || after.text == "Transmitting") {
       std::lock_guard<std::mutex> lock(mutex_);
-      ++view_.playbackShown;
+      ++(after.text == "Playback" ? view_.playbackShown : view_.transmittingShown);
     }
   } else if (id == IDC_START && what == twplat::WindowChange::kEnabled &&
              before.enabled != after.enabled) {
@@ -106,14 +139,17 @@ void CliHost::ControlChanged(int id, twplat::WindowChange what, const twplat::Wi
 }
 
 void CliHost::PrintStatus(const std::string& text) {
+  std::vector<std::string> lines;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!printStatus_ || text == lastStatus_) {
+    if (!printStatus_) {
       return;
     }
-    lastStatus_ = text;
+    lines = filter_.Take(text, NowMs());
   }
-  console_.Line(stdout, text);
+  for (const std::string& line : lines) {
+    console_.Line(stdout, line);
+  }
 }
 
 void CliHost::WindowDestroyed(HWND window) {
@@ -132,9 +168,12 @@ void CliHost::WindowDestroyed(HWND window) {
 void CliHost::MessageBoxOpened(const std::shared_ptr<twplat::MessageBoxRecord>& box) {
   const bool info = IsClientInfoBox(*box, uiThread_);
   if (info) {
-    console_.Line(stdout, box->text());
+    if (!quiet_) {
+      console_.Line(stdout, box->text());
+    }
   } else {
-    console_.Line(stderr, box->caption() + ": " + WithoutTrailingBreaks(box->text()));
+    console_.Line(stderr, box->caption() + ": " + WithoutTrailingBreaks(box->text()) +
+                              LinuxCause(box->caption()));
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -152,9 +191,14 @@ void CliHost::MessageBoxOpened(const std::shared_ptr<twplat::MessageBoxRecord>& 
 }
 
 void CliHost::MarkProgramEnded() {
+  std::vector<std::string> owed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    owed = filter_.Flush(NowMs());
     view_.programEnded = true;
+  }
+  for (const std::string& line : owed) {
+    console_.Line(stdout, line);
   }
   changed_.notify_all();
 }

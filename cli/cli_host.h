@@ -19,6 +19,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/status_filter.h"
 #include "platform/win32/host.h"
 
 namespace twcli {
@@ -32,11 +33,12 @@ struct WindowView {
   bool programEnded = false;  // WinMain has returned
   std::map<int, HWND> controls;
   std::map<int, twplat::WindowState> states;  // by control identifier
-  int uiThreadBoxes = 0;  // boxes of the user-interface thread, the Info box excepted
-  int errorBoxes = 0;     // every box but the Info box
-  int startDisabled = 0;  // times "Start" became disabled: a run started
-  int startEnabled = 0;   // times "Start" became enabled again: the window reset
-  int playbackShown = 0;  // times the status line changed to "Playback"
+  int uiThreadBoxes = 0;      // boxes of the user-interface thread, the Info box excepted
+  int errorBoxes = 0;         // every box but the Info box
+  int startDisabled = 0;      // times "Start" became disabled: a run started
+  int startEnabled = 0;       // times "Start" became enabled again: the window reset
+  int playbackShown = 0;      // times the status line changed to "Playback"
+  int transmittingShown = 0;  // times the status line changed to "Transmitting"
   int infoBoxes = 0;
 
   const twplat::WindowState* State(int id) const;
@@ -48,7 +50,8 @@ class CliHost : public twplat::Host {
  public:
   // Made on the thread that will run WinMain, which it takes for the
   // user-interface thread. Installs itself; the destructor uninstalls it.
-  CliHost(Console& console, bool printStatus);
+  // Status texts are printed through the filter when printStatus is set.
+  CliHost(Console& console, bool printStatus, StatusFilter filter);
   ~CliHost() override;
 
   void WindowCreated(const twplat::WindowDescription& window,
@@ -58,6 +61,7 @@ class CliHost : public twplat::Host {
   void WindowDestroyed(HWND window) override;
   void MessageBoxOpened(const std::shared_ptr<twplat::MessageBoxRecord>& box) override;
 
+  // Prints the status summary still owed, then lets the driver see the end.
   void MarkProgramEnded();
 
   WindowView Snapshot() const;
@@ -77,12 +81,13 @@ class CliHost : public twplat::Host {
 
   Console& console_;
   const bool printStatus_;
+  const bool quiet_;
   const DWORD uiThread_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::map<HWND, Known> windows_;
   WindowView view_;
-  std::string lastStatus_;
+  StatusFilter filter_;  // under mutex_
 };
 
 }  // namespace twcli

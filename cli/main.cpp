@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/entry.h"
+#include "app/settings.h"
 #include "cli/cli_host.h"
 #include "cli/console.h"
 #include "cli/options.h"
@@ -54,8 +55,12 @@ void WaitForWorker() {
 
 int RunWindow(const twcli::Options& options) {
   const bool stream = options.command != twcli::Command::kDevices;
-  twcli::Console console(stream && isatty(STDERR_FILENO) == 1);
-  twcli::CliHost host(console, stream);
+  const bool quiet = options.verbosity == twcli::Verbosity::kQuiet;
+  twcli::Console console(stream && !quiet && isatty(STDERR_FILENO) == 1);
+  // A terminal shows every status as it comes; a pipe or a log gets the
+  // "Received" texts summed up.
+  twcli::StatusFilter filter(options.verbosity, isatty(STDOUT_FILENO) != 1);
+  twcli::CliHost host(console, stream, filter);
   int exitCode = 1;
   std::thread driver([&] { exitCode = twcli::DriveWindow(options, host, console); });
   WinMain(nullptr, nullptr, nullptr, 0);
@@ -78,6 +83,13 @@ int main(int argc, char** argv) {
     std::fputs(twcli::UsageText(), stdout);
     return 0;
   }
+  if (options.command == twcli::Command::kVersion) {
+    std::fputs(twcli::VersionText(), stdout);
+    return 0;
+  }
+  // The desktop window's settings are the user's: read never, written only
+  // when asked.
+  SetSettingsUse(options.save ? SettingsUse::kWriteOnly : SettingsUse::kNone);
   if (!twcli::BlockStopSignals()) {
     std::perror("tonewire-cli: signal mask");
     return 1;

@@ -64,13 +64,13 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
       return false;
     }
     options->volume = volume;
-  } else if (name == "--seconds") {
+  } else if (name == "--seconds" || name == "--retry") {
     double seconds = 0;
     if (!ParseSeconds(value, &seconds)) {
-      *error = "--seconds takes a number of seconds above 0";
+      *error = name + " takes a number of seconds above 0";
       return false;
     }
-    options->seconds = seconds;
+    (name == "--seconds" ? options->seconds : options->retry) = seconds;
   } else {
     *error = "unknown option " + name;
     return false;
@@ -81,6 +81,14 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
 bool ParseRunOptions(const std::vector<std::string>& args, size_t first, Options* options,
                      std::string* error) {
   for (size_t i = first; i < args.size(); ++i) {
+    if (args[i] == "-q" || args[i] == "-v") {
+      options->verbosity = args[i] == "-q" ? Verbosity::kQuiet : Verbosity::kVerbose;
+      continue;
+    }
+    if (args[i] == "--save") {
+      options->save = true;
+      continue;
+    }
     if (args[i].rfind("--", 0) != 0) {
       *error = "unexpected argument " + args[i];
       return false;
@@ -122,6 +130,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
       options->command = Command::kHelp;
       return true;
     }
+    if (arg == "--version") {
+      options->command = Command::kVersion;
+      return true;
+    }
   }
   const std::string& command = args[0];
   if (command == "devices") {
@@ -144,24 +156,37 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
   return false;
 }
 
+const char* VersionText() { return "tonewire-cli " TW_VERSION "\n"; }
+
 const char* UsageText() {
   return "Usage:\n"
          "  tonewire-cli devices capture|playback\n"
-         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [--seconds S]\n"
-         "  tonewire-cli client HOST [--port N] [--device TEXT] [--seconds S]\n"
+         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [OPTIONS]\n"
+         "  tonewire-cli client HOST [--port N] [--device TEXT] [OPTIONS]\n"
+         "  tonewire-cli --help | --version\n"
          "\n"
          "Drives the \"Audio streamer\" window without a display.\n"
          "  devices   lists the capture (Client) or playback (Server) devices;\n"
          "            * marks the one chosen for you\n"
          "  server    listens on the port and plays what a Client sends\n"
-         "  client    captures sound and sends it to HOST (dotted IPv4)\n"
+         "  client    captures sound and sends it to HOST: a name, an IPv4 or an IPv6 address\n"
          "\n"
          "  --port N       target port, typed into the port field (default 5567)\n"
          "  --device TEXT  the first device whose name contains TEXT, any case\n"
          "  --volume DB    Server volume, -50 (quietest) to 0 dB (default 0)\n"
          "  --seconds S    close the window S seconds after Start (default: on SIGINT/SIGTERM)\n"
+         "  --retry S      when a run ends by itself (Server gone, connection refused, an\n"
+         "                 error), press Start again after S seconds, for ever; the pause\n"
+         "                 doubles up to 60 s and starts again at S after a run that streamed\n"
+         "  --save         keep this run's role, host, port, device and volume as the\n"
+         "                 desktop window's settings (by default they are left alone)\n"
+         "  -q             print error lines only\n"
+         "  -v             print every status text, also on a pipe\n"
          "\n"
-         "Status texts go to stdout, message boxes to stderr as CAPTION: TEXT.\n"
+         "Status texts go to stdout, message boxes to stderr as CAPTION: TEXT, followed by\n"
+         "the Linux wording of the cause where there is one, e.g. (connection refused).\n"
+         "On a pipe or in a log the Server's \"Received\" texts become one line at most\n"
+         "every 10 s with the bytes and the rate.\n"
          "Exit status: 0 when closed by a signal or --seconds, or when the run ended\n"
          "without an error box; 1 when Start started no run or the run ended after an\n"
          "error box; 2 for bad arguments or a device that is not listed.\n";

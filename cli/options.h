@@ -4,9 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "cli/status_filter.h"
+
 namespace twcli {
 
-enum class Command { kHelp, kDevices, kServer, kClient };
+enum class Command { kHelp, kVersion, kDevices, kServer, kClient };
 
 struct Options {
   Command command = Command::kHelp;
@@ -16,7 +18,13 @@ struct Options {
   std::optional<std::string> device;  // part of an entry's text, any case
   std::optional<int> volume;          // slider position in dB, -50..0
   std::optional<double> seconds;      // from Start to closing; none: until a signal
+  std::optional<double> retry;        // first pause before Start again after a run ended
+  Verbosity verbosity = Verbosity::kNormal;
+  bool save = false;  // write the window's settings at the end, for the desktop program
 };
+
+// The version both programs print for --version.
+const char* VersionText();
 
 // True with options filled; false with error set to a one-line reason.
 bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error);

@@ -18,6 +18,8 @@ using Clock = std::chrono::steady_clock;
 using Condition = std::function<bool(const WindowView&)>;
 
 constexpr std::chrono::milliseconds kPollStep{50};  // how soon a signal or the deadline is seen
+constexpr double kLongestRetryPause =
+    60;  // seconds: a speaker box finds its Server within a minute
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
@@ -212,26 +214,91 @@ class Driver {
     if (exitCode >= 0) {
       return exitCode;
     }
+    std::chrono::duration<double> pause(options_.retry.value_or(0));
+    for (;;) {
+      bool streamed = false;
+      const RunEnd end = RunOnce(&streamed);
+      switch (end) {
+        case RunEnd::kRefused:
+          return InputRefused("Start");
+        case RunEnd::kStopped:
+          return Close(kExitOk);
+        case RunEnd::kWindowGone:
+          return kExitOk;
+        case RunEnd::kNoRun:
+          return Close(kExitFailed);  // a field error: Start started no run
+        case RunEnd::kEnded:
+        case RunEnd::kEndedAfterError:
+          break;
+      }
+      if (!options_.retry) {
+        return Close(end == RunEnd::kEndedAfterError ? kExitFailed : kExitOk);
+      }
+      if (streamed) {
+        pause = std::chrono::duration<double>(*options_.retry);
+      }
+      if (!PauseBeforeRetry(pause)) {
+        return Close(kExitOk);
+      }
+      pause = std::min(pause * 2, std::chrono::duration<double>(kLongestRetryPause));
+    }
+  }
+
+  enum class RunEnd { kRefused, kStopped, kWindowGone, kNoRun, kEnded, kEndedAfterError };
+
+  // One press on Start and the run it starts, to its end; streamed tells
+  // whether sound went over the connection (the Client transmitted or the
+  // Server played).
+  RunEnd RunOnce(bool* streamed) {
     const WindowView before = host_.Snapshot();
     if (!twplat::ClickButton(Control(IDC_START))) {
-      return InputRefused("Start");
+      return RunEnd::kRefused;
     }
-    startPressed_ = Clock::now();
-    outcome = Await([&](const WindowView& view) {
+    if (!startPressed_) {
+      startPressed_ = Clock::now();  // --seconds counts from the first press
+    }
+    Outcome outcome = Await([&](const WindowView& view) {
       return view.startDisabled > before.startDisabled || view.uiThreadBoxes > before.uiThreadBoxes;
     });
     if (outcome != Outcome::kDone) {
-      return outcome == Outcome::kStop ? Close(kExitOk) : kExitOk;
+      return outcome == Outcome::kStop ? RunEnd::kStopped : RunEnd::kWindowGone;
     }
     if (host_.Snapshot().startDisabled == before.startDisabled) {
-      return Close(kExitFailed);  // a field error: Start started no run
+      return RunEnd::kNoRun;
     }
-    return FollowRun(before);
+    const RunEnd end = FollowRun(before);
+    const WindowView after = host_.Snapshot();
+    *streamed = after.playbackShown > before.playbackShown ||
+                after.transmittingShown > before.transmittingShown;
+    return end;
+  }
+
+  // Waits out the pause before the next Start; false on a stop request or
+  // the window's end.
+  bool PauseBeforeRetry(std::chrono::duration<double> pause) {
+    if (options_.verbosity != Verbosity::kQuiet) {
+      char line[80];
+      std::snprintf(line, sizeof line, "tonewire-cli: pressing Start again in %.1f s",
+                    pause.count());
+      console_.Line(stderr, line);
+    }
+    const Clock::time_point due = Clock::now() + std::chrono::duration_cast<Clock::duration>(pause);
+    while (Clock::now() < due) {
+      if (StopDue()) {
+        return false;
+      }
+      WindowView view = host_.Snapshot();
+      if (view.gone || view.programEnded) {
+        return false;
+      }
+      std::this_thread::sleep_for(std::min<Clock::duration>(kPollStep, due - Clock::now()));
+    }
+    return !StopDue();
   }
 
   // Until the run ends by itself or a stop request; presses "Client Info"
   // once for every connection the Server plays.
-  int FollowRun(const WindowView& before) {
+  RunEnd FollowRun(const WindowView& before) {
     int infoShownFor = before.playbackShown;
     for (;;) {
       Outcome outcome = Await([&](const WindowView& view) {
@@ -239,11 +306,11 @@ class Driver {
                (view.playbackShown > infoShownFor && view.Enabled(IDC_CLIENT_INFO));
       });
       if (outcome != Outcome::kDone) {
-        return outcome == Outcome::kStop ? Close(kExitOk) : kExitOk;
+        return outcome == Outcome::kStop ? RunEnd::kStopped : RunEnd::kWindowGone;
       }
       WindowView view = host_.Snapshot();
       if (view.startEnabled > before.startEnabled) {
-        return Close(view.errorBoxes > before.errorBoxes ? kExitFailed : kExitOk);
+        return view.errorBoxes > before.errorBoxes ? RunEnd::kEndedAfterError : RunEnd::kEnded;
       }
       if (twplat::ClickButton(Control(IDC_CLIENT_INFO))) {
         infoShownFor = view.playbackShown;

@@ -1,9 +1,13 @@
 #include "net/sockets.h"
 
+#include <ws2tcpip.h>
+
 #include "audio/capture_context.h"
 #include "audio/playback_context.h"
 #include "run/app_state.h"
 #include "run/error_reporter.h"
+
+#include <cstring>
 
 namespace {
 
@@ -26,13 +30,97 @@ int WaitReady(SOCKET sock, bool forWriting, LONG microseconds) {
                     : select(0, &set, nullptr, nullptr, &wait);
 }
 
-sockaddr_in Ipv4Address(u_long address, int port) {
-  sockaddr_in result = {};
-  result.sin_family = AF_INET;
-  result.sin_port = htons(static_cast<u_short>(port));  // only the low 16 bits count
-  result.sin_addr.s_addr = address;
-  return result;
+// The resolver's addresses for the host text, released with the holder.
+class AddressList {
+ public:
+  AddressList() = default;
+  ~AddressList() { freeaddrinfo(first_); }
+  AddressList(const AddressList&) = delete;
+  AddressList& operator=(const AddressList&) = delete;
+
+  // 0, or the Winsock code of the failed lookup. A numeric IPv4 or IPv6
+  // address is taken as it is; a name goes to the system resolver.
+  int Resolve(const char* host) {
+    ADDRINFOA hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    return getaddrinfo(host, nullptr, &hints, &first_);
+  }
+  const ADDRINFOA* First() const { return first_; }
+
+ private:
+  PADDRINFOA first_ = nullptr;
+};
+
+// A resolved address with the port set; the port field lies at the same
+// offset in IPv4 and IPv6 addresses.
+sockaddr_storage WithPort(const ADDRINFOA& entry, int port) {
+  sockaddr_storage address = {};
+  std::memcpy(&address, entry.ai_addr, entry.ai_addrlen);
+  sockaddr_in* ipv4 = reinterpret_cast<sockaddr_in*>(&address);
+  ipv4->sin_port = htons(static_cast<u_short>(port));  // only the low 16 bits count
+  return address;
 }
+
+// Opens a socket for the entry's family into the holder (closing the one of
+// an earlier attempt) and connects it while still blocking. 0 connected,
+// the Winsock code of a failed connect, or SOCKET_ERROR when no socket of
+// that family could be made.
+int TryConnect(SOCKET& holder, const ADDRINFOA& entry, int port) {
+  CloseGracefully(holder);
+  holder = socket(entry.ai_family, SOCK_STREAM, 0);
+  if (holder == INVALID_SOCKET) {
+    return SOCKET_ERROR;
+  }
+  sockaddr_storage address = WithPort(entry, port);
+  if (connect(holder, reinterpret_cast<const sockaddr*>(&address),
+              static_cast<int>(entry.ai_addrlen)) == SOCKET_ERROR) {
+    return WSAGetLastError();
+  }
+  return 0;
+}
+
+// Binds the listener to every address of its family and the port.
+bool BindToAny(SOCKET sock, bool ipv6, int port) {
+  sockaddr_storage address = {};
+  int length = sizeof(sockaddr_in);
+  if (ipv6) {
+    sockaddr_in6* any = reinterpret_cast<sockaddr_in6*>(&address);
+    any->sin6_family = AF_INET6;  // the unspecified address ::, zero-filled
+    any->sin6_port = htons(static_cast<u_short>(port));
+    length = sizeof(sockaddr_in6);
+  } else {
+    sockaddr_in* any = reinterpret_cast<sockaddr_in*>(&address);
+    any->sin_family = AF_INET;
+    any->sin_port = htons(static_cast<u_short>(port));
+    any->sin_addr.s_addr = INADDR_ANY;
+  }
+  return bind(sock, reinterpret_cast<const sockaddr*>(&address), length) != SOCKET_ERROR;
+}
+
+// A listener of one family, configured, bound and listening, in the holder.
+// An IPv6 listener takes IPv4 Clients too (as IPv4-mapped addresses).
+bool ListenOn(SOCKET& holder, bool ipv6, int port) {
+  holder = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+  if (holder == INVALID_SOCKET || !ConfigureSocket(holder)) {
+    return false;
+  }
+  int reuse = 1;
+  int ipv6Only = 0;
+  if (setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                 sizeof reuse) == SOCKET_ERROR ||
+      (ipv6 &&
+       setsockopt(holder, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&ipv6Only),
+                  sizeof ipv6Only) == SOCKET_ERROR)) {
+    return false;
+  }
+  return BindToAny(holder, ipv6, port) && listen(holder, kListenBacklog) != SOCKET_ERROR;
+}
+
+// A machine without IPv6 refuses the IPv6 socket, or (IPv6 switched off)
+// the bind to ::.
+bool Ipv6Absent(int code) { return code == WSAEAFNOSUPPORT || code == WSAEADDRNOTAVAIL; }
 
 }  // namespace
 
@@ -63,40 +151,38 @@ bool ConfigureSocket(SOCKET sock) {
 }
 
 bool OpenConnection(CaptureContext& context, const char* host, int port) {
-  SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
-  context.connectionSocket = sock;
-  if (sock == INVALID_SOCKET) {
+  AddressList addresses;
+  const int lookup = addresses.Resolve(host);
+  if (lookup != 0) {
+    ReportError("Connect", lookup);  // e.g. 11001: the name is not known
     return false;
   }
-  // No name lookup: a text inet_addr refuses gives INADDR_NONE, and the
-  // connect goes to 255.255.255.255.
-  sockaddr_in address = Ipv4Address(inet_addr(host), port);
-  if (connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-    ReportError("Connect", WSAGetLastError());
-    return false;
+  // Each address in the resolver's order; the last failure is the one shown.
+  int failure = SOCKET_ERROR;
+  for (const ADDRINFOA* entry = addresses.First(); entry != nullptr; entry = entry->ai_next) {
+    const int result = TryConnect(context.connectionSocket, *entry, port);
+    if (result == 0) {
+      return ConfigureSocket(context.connectionSocket);
+    }
+    if (result != SOCKET_ERROR) {
+      failure = result;
+    }
   }
-  return ConfigureSocket(sock);
+  if (failure != SOCKET_ERROR) {
+    ReportError("Connect", failure);
+  }
+  return false;
 }
 
 bool OpenListener(PlaybackContext& context, int port) {
-  SOCKET sock = socket(AF_INET, SOCK_STREAM, 0);
-  context.listenSocket = sock;
-  if (sock == INVALID_SOCKET) {
+  if (ListenOn(context.listenSocket, true, port)) {
+    return true;
+  }
+  if (!Ipv6Absent(WSAGetLastError())) {
     return false;
   }
-  if (!ConfigureSocket(sock)) {
-    return false;
-  }
-  int reuse = 1;
-  if (setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
-                 sizeof reuse) == SOCKET_ERROR) {
-    return false;
-  }
-  sockaddr_in address = Ipv4Address(INADDR_ANY, port);
-  if (bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
-    return false;
-  }
-  return listen(sock, kListenBacklog) != SOCKET_ERROR;
+  CloseGracefully(context.listenSocket);
+  return ListenOn(context.listenSocket, false, port);
 }
 
 void CloseGracefully(SOCKET& holder) {

@@ -47,15 +47,18 @@ bool StartWinsockOnce();
 // Non-blocking mode and TCP_NODELAY; false when either cannot be set.
 bool ConfigureSocket(SOCKET sock);
 
-// Connects context.connectionSocket to host (dotted IPv4, never looked up)
-// and the low 16 bits of port, blocking until the attempt ends, then
-// configures it. The socket stays in the context whatever the result.
-// Reports "Connect".
+// Connects context.connectionSocket to host and the low 16 bits of port,
+// blocking until the attempt ends, then configures it. The host is an IPv4
+// or IPv6 address or a name for the system resolver; each of its addresses
+// is tried in turn until one connects. The socket of the last attempt stays
+// in the context whatever the result. Reports "Connect": a failed lookup
+// (WSAHOST_NOT_FOUND ...) or the last address's connect error.
 bool OpenConnection(CaptureContext& context, const char* host, int port);
 
 // A configured listening socket in context.listenSocket, SO_REUSEADDR, bound
-// to INADDR_ANY and the low 16 bits of port, backlog 5. The socket stays in
-// the context whatever the result. Reports nothing.
+// to every address and the low 16 bits of port, backlog 5: IPv6 taking IPv4
+// Clients too, or IPv4 alone where the machine has no IPv6. The socket
+// stays in the context whatever the result. Reports nothing.
 bool OpenListener(PlaybackContext& context, int port);
 
 // Shuts the socket down, drains what is readable without waiting, closes it

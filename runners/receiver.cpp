@@ -78,7 +78,7 @@ bool AcceptConnection(SOCKET listener, SOCKET& connection) {
     return false;
   }
   for (;;) {
-    sockaddr_in peer = {};
+    sockaddr_storage peer = {};  // an IPv6 Client's address is 28 bytes
     int peerBytes = sizeof peer;
     connection = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerBytes);
     if (connection != INVALID_SOCKET) {

@@ -43,6 +43,10 @@ std::string CommandLineOf(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("tonewire %s\n", TW_VERSION);
+    return 0;
+  }
   if (!DisplayAvailable()) {
     std::fprintf(stderr,
                  "tonewire: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are "

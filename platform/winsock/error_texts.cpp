@@ -90,6 +90,13 @@ constexpr ErrorText kTexts[] = {
     {WSANOTINITIALISED,
      "Either the application has not called WSAStartup, or WSAStartup failed.\r\n"},
     {WSASYSCALLFAILURE, "A system call that should never fail has failed.\r\n"},
+    {WSATYPE_NOT_FOUND, "The specified class was not found.\r\n"},
+    {WSAHOST_NOT_FOUND, "No such host is known.\r\n"},
+    {WSATRY_AGAIN,
+     "This is usually a temporary error during hostname resolution and means that the local "
+     "server did not receive a response from an authoritative server.\r\n"},
+    {WSANO_RECOVERY, "A non-recoverable error occurred during a database lookup.\r\n"},
+    {WSANO_DATA, "The requested name is valid, but no data of the requested type was found.\r\n"},
 };
 
 }  // namespace

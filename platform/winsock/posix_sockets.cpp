@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace twsock::posix {
 namespace {
@@ -29,6 +31,48 @@ int SetIntOption(int fd, int level, int name, int value) {
   return Result(::setsockopt(fd, level, name, &value, sizeof value));
 }
 
+int LinuxFamily(int family) {
+  switch (family) {
+    case kFamilyUnspecified:
+      return AF_UNSPEC;
+    case kFamilyInet:
+      return AF_INET;
+    case kFamilyInet6:
+      return AF_INET6;
+    default:
+      return -1;
+  }
+}
+
+// The first two bytes of both layouts hold the family.
+void SetFamilyField(void* address, int family) {
+  const unsigned short value = static_cast<unsigned short>(family);
+  std::memcpy(address, &value, sizeof value);
+}
+
+// A Windows-layout address as Linux takes it.
+sockaddr_storage ToLinux(const void* address, int length) {
+  sockaddr_storage result{};
+  std::memcpy(&result, address, static_cast<size_t>(length));
+  if (result.ss_family == kFamilyInet6) {
+    result.ss_family = AF_INET6;
+  }
+  return result;
+}
+
+// A Linux address into the caller's Windows-layout buffer of *length bytes.
+int FromLinux(const sockaddr_storage& native, socklen_t size, void* address, int* length) {
+  if (static_cast<int>(size) > *length) {
+    return -EFAULT;  // Windows refuses a buffer too small for the address
+  }
+  std::memcpy(address, &native, size);
+  if (native.ss_family == AF_INET6) {
+    SetFamilyField(address, kFamilyInet6);
+  }
+  *length = static_cast<int>(size);
+  return 0;
+}
+
 }  // namespace
 
 // Windows' blocking calls are not cut short by signals (WSAEINTR only comes
@@ -39,7 +83,11 @@ int SetIntOption(int fd, int level, int name, int value) {
 int Socket(int family, int type, int protocol) {
   // Close-on-exec: the program starts no processes, and a test that does
   // must not hand its sockets to the child.
-  return Result(::socket(family, type | SOCK_CLOEXEC, protocol));
+  const int linuxFamily = LinuxFamily(family);
+  if (linuxFamily < 0 || linuxFamily == AF_UNSPEC) {
+    return -EAFNOSUPPORT;
+  }
+  return Result(::socket(linuxFamily, type | SOCK_CLOEXEC, protocol));
 }
 
 int CheckSocket(int fd) {
@@ -71,17 +119,21 @@ int SetReuseAddress(int fd, int value) { return SetIntOption(fd, SOL_SOCKET, SO_
 
 int SetNoDelay(int fd, int value) { return SetIntOption(fd, IPPROTO_TCP, TCP_NODELAY, value); }
 
+int SetIpv6Only(int fd, int value) { return SetIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, value); }
+
 int GetSockName(int fd, void* address, int* length) {
-  socklen_t size = static_cast<socklen_t>(*length);
-  int result = ::getsockname(fd, static_cast<sockaddr*>(address), &size);
-  if (result == 0) {
-    *length = static_cast<int>(size);
+  sockaddr_storage native{};
+  socklen_t size = sizeof native;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&native), &size) != 0) {
+    return -errno;
   }
-  return Result(result);
+  return FromLinux(native, size, address, length);
 }
 
 int Connect(int fd, const void* address, int length) {
-  if (::connect(fd, static_cast<const sockaddr*>(address), static_cast<socklen_t>(length)) == 0) {
+  const sockaddr_storage target = ToLinux(address, length);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), static_cast<socklen_t>(length)) ==
+      0) {
     return 0;
   }
   if (errno != EINTR || GetNonBlocking(fd) != 0) {
@@ -102,7 +154,9 @@ int Connect(int fd, const void* address, int length) {
 }
 
 int Bind(int fd, const void* address, int length) {
-  return Result(::bind(fd, static_cast<const sockaddr*>(address), static_cast<socklen_t>(length)));
+  const sockaddr_storage local = ToLinux(address, length);
+  return Result(
+      ::bind(fd, reinterpret_cast<const sockaddr*>(&local), static_cast<socklen_t>(length)));
 }
 
 int Listen(int fd, int backlog) { return Result(::listen(fd, backlog)); }
@@ -115,16 +169,23 @@ int Accept(int fd, void* address, int* length) {
   // Winsock gives an accepted socket the listener's properties, its
   // non-blocking mode among them; Linux's accept does not, accept4 can.
   int flags = SOCK_CLOEXEC | (nonBlocking != 0 ? SOCK_NONBLOCK : 0);
-  socklen_t size = length != nullptr ? static_cast<socklen_t>(*length) : 0;
+  sockaddr_storage peer{};
+  socklen_t size = sizeof peer;
   int result;
   do {
-    result =
-        ::accept4(fd, static_cast<sockaddr*>(address), length != nullptr ? &size : nullptr, flags);
+    result = ::accept4(fd, reinterpret_cast<sockaddr*>(&peer), &size, flags);
   } while (result < 0 && errno == EINTR);
-  if (result >= 0 && length != nullptr) {
-    *length = static_cast<int>(size);
+  if (result < 0) {
+    return -errno;
   }
-  return Result(result);
+  if (address != nullptr) {
+    int copied = FromLinux(peer, size, address, length);
+    if (copied < 0) {
+      ::close(result);  // as Windows: the connection is not handed over
+      return copied;
+    }
+  }
+  return result;
 }
 
 int Send(int fd, const char* data, int length) {
@@ -214,6 +275,94 @@ bool ParseIPv4(const char* text, std::uint32_t* networkOrder) {
   }
   *networkOrder = address.s_addr;
   return true;
+}
+
+}  // namespace twsock::posix
+
+namespace twsock::posix {
+namespace {
+
+LookupError LookupErrorFrom(int code) {
+  switch (code) {
+    case EAI_NONAME:
+      return LookupError::kNoName;
+    case EAI_AGAIN:
+      return LookupError::kTryAgain;
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+      return LookupError::kNoData;
+    case EAI_FAMILY:
+      return LookupError::kFamily;
+    case EAI_MEMORY:
+      return LookupError::kMemory;
+    case EAI_BADFLAGS:
+      return LookupError::kBadFlags;
+    case EAI_SERVICE:
+      return LookupError::kService;
+    case EAI_SOCKTYPE:
+      return LookupError::kSocketType;
+    case EAI_SYSTEM:
+      return LookupError::kSystem;
+    default:
+      return LookupError::kFailed;
+  }
+}
+
+void Collect(const addrinfo* list, std::vector<ResolvedAddress>* found) {
+  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+    const bool inet6 = entry->ai_family == AF_INET6;
+    if ((!inet6 && entry->ai_family != AF_INET) || entry->ai_addr == nullptr) {
+      continue;
+    }
+    ResolvedAddress address{};
+    address.family = inet6 ? kFamilyInet6 : kFamilyInet;
+    address.length = inet6 ? kInet6AddressBytes : kInetAddressBytes;
+    if (entry->ai_addrlen < static_cast<socklen_t>(address.length)) {
+      continue;
+    }
+    std::memcpy(address.bytes, entry->ai_addr, static_cast<size_t>(address.length));
+    SetFamilyField(address.bytes, address.family);
+    found->push_back(address);
+  }
+}
+
+}  // namespace
+
+LookupError Lookup(const char* node, const char* service, int family, bool passive,
+                   bool numericHost, std::vector<ResolvedAddress>* found, int* systemError) {
+  addrinfo hints{};
+  hints.ai_family = LinuxFamily(family);
+  if (hints.ai_family < 0) {
+    return LookupError::kFamily;
+  }
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = (passive ? AI_PASSIVE : 0) | (numericHost ? AI_NUMERICHOST : 0);
+  addrinfo* list = nullptr;
+  const int code = ::getaddrinfo(node, service, &hints, &list);
+  if (code != 0) {
+    *systemError = code == EAI_SYSTEM ? errno : 0;
+    return LookupErrorFrom(code);
+  }
+  Collect(list, found);
+  ::freeaddrinfo(list);
+  return found->empty() ? LookupError::kNoData : LookupError::kNone;
+}
+
+const char* ErrnoText(int error) { return ::strerrordesc_np(error); }
+
+const char* LookupErrorText(LookupError error) {
+  switch (error) {
+    case LookupError::kNoName:
+      return ::gai_strerror(EAI_NONAME);
+    case LookupError::kTryAgain:
+      return ::gai_strerror(EAI_AGAIN);
+    case LookupError::kFailed:
+      return ::gai_strerror(EAI_FAIL);
+    case LookupError::kNoData:
+      return ::gai_strerror(EAI_NODATA);
+    default:
+      return nullptr;  // never the result of a program's lookup by name
+  }
 }
 
 }  // namespace twsock::posix

@@ -2,11 +2,14 @@
 // (posix_sockets.cpp), errno to Winsock codes, the per-thread last error and
 // the library's start count.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "posix_sockets.h"
 #include "winsock_errors.h"
@@ -101,17 +104,38 @@ bool ToFd(SOCKET s, int* fd) {
   return true;
 }
 
-// An IPv4 socket address argument: 16 bytes at least, family AF_INET.
-bool CheckAddress(const sockaddr* name, int namelen) {
+// A socket address argument: an IPv4 one of 16 bytes or an IPv6 one of 28
+// at least. The address's own size in *length.
+bool CheckAddress(const sockaddr* name, int namelen, int* length) {
   if (name == nullptr || namelen < static_cast<int>(sizeof(sockaddr_in))) {
     Fail(WSAEFAULT);
     return false;
   }
-  if (name->sa_family != AF_INET) {
+  if (name->sa_family != AF_INET && name->sa_family != AF_INET6) {
     Fail(WSAEAFNOSUPPORT);
     return false;
   }
+  *length = name->sa_family == AF_INET ? static_cast<int>(sizeof(sockaddr_in))
+                                       : static_cast<int>(sizeof(sockaddr_in6));
+  if (namelen < *length) {
+    Fail(WSAEFAULT);
+    return false;
+  }
   return true;
+}
+
+// Windows refuses to connect to the unspecified address (0.0.0.0 or ::);
+// Linux would reach this machine.
+bool IsUnspecified(const sockaddr* name) {
+  if (name->sa_family == AF_INET) {
+    sockaddr_in target{};
+    std::memcpy(&target, name, sizeof target);
+    return target.sin_addr.s_addr == INADDR_ANY;
+  }
+  sockaddr_in6 target{};
+  std::memcpy(&target, name, sizeof target);
+  static const in6_addr kAny{};
+  return std::memcmp(&target.sin6_addr, &kAny, sizeof kAny) == 0;
 }
 
 bool CheckBuffer(const char* buf, int len, int flags) {
@@ -230,8 +254,8 @@ SOCKET WSAAPI socket(int af, int type, int protocol) {
     Fail(WSANOTINITIALISED);
     return INVALID_SOCKET;
   }
-  if (af != AF_INET) {
-    Fail(WSAEAFNOSUPPORT);  // IPv4 only
+  if (af != AF_INET && af != AF_INET6) {
+    Fail(WSAEAFNOSUPPORT);  // IPv4 and IPv6 only
     return INVALID_SOCKET;
   }
   if (type != SOCK_STREAM) {
@@ -242,7 +266,8 @@ SOCKET WSAAPI socket(int af, int type, int protocol) {
     Fail(WSAEPROTONOSUPPORT);
     return INVALID_SOCKET;
   }
-  // AF_INET, SOCK_STREAM and IPPROTO_TCP have the same numbers on Linux.
+  // SOCK_STREAM and IPPROTO_TCP have the same numbers on Linux; the POSIX
+  // side translates the family.
   int fd = twsock::posix::Socket(af, type, protocol);
   if (fd < 0) {
     Fail(twsock::WsaErrorFromErrno(-fd));
@@ -293,6 +318,8 @@ int WSAAPI setsockopt(SOCKET s, int level, int optname, const char* optval, int 
     result = twsock::posix::SetReuseAddress(fd, on);
   } else if (level == IPPROTO_TCP && optname == TCP_NODELAY) {
     result = twsock::posix::SetNoDelay(fd, on);
+  } else if (level == IPPROTO_IPV6 && optname == IPV6_V6ONLY) {
+    result = twsock::posix::SetIpv6Only(fd, on);
   } else {
     return Fail(WSAENOPROTOOPT);
   }
@@ -312,29 +339,23 @@ int WSAAPI getsockname(SOCKET s, sockaddr* name, int* namelen) {
 
 int WSAAPI connect(SOCKET s, const sockaddr* name, int namelen) {
   int fd = -1;
-  if (!ToFd(s, &fd) || !twsock::CheckAddress(name, namelen)) {
+  int length = 0;
+  if (!ToFd(s, &fd) || !twsock::CheckAddress(name, namelen, &length)) {
     return SOCKET_ERROR;
   }
-  // Windows refuses to connect to 0.0.0.0; Linux would reach this machine.
-  sockaddr_in target{};
-  std::memcpy(&target, name, sizeof target);
-  if (target.sin_addr.s_addr == INADDR_ANY) {
+  if (twsock::IsUnspecified(name)) {
     return Fail(WSAEADDRNOTAVAIL);
   }
-  return Check(twsock::posix::Connect(fd, name, static_cast<int>(sizeof(sockaddr_in)))) ==
-                 SOCKET_ERROR
-             ? SOCKET_ERROR
-             : 0;
+  return Check(twsock::posix::Connect(fd, name, length)) == SOCKET_ERROR ? SOCKET_ERROR : 0;
 }
 
 int WSAAPI bind(SOCKET s, const sockaddr* name, int namelen) {
   int fd = -1;
-  if (!ToFd(s, &fd) || !twsock::CheckAddress(name, namelen)) {
+  int length = 0;
+  if (!ToFd(s, &fd) || !twsock::CheckAddress(name, namelen, &length)) {
     return SOCKET_ERROR;
   }
-  return Check(twsock::posix::Bind(fd, name, static_cast<int>(sizeof(sockaddr_in)))) == SOCKET_ERROR
-             ? SOCKET_ERROR
-             : 0;
+  return Check(twsock::posix::Bind(fd, name, length)) == SOCKET_ERROR ? SOCKET_ERROR : 0;
 }
 
 int WSAAPI listen(SOCKET s, int backlog) {
@@ -440,4 +461,159 @@ u_long WSAAPI inet_addr(const char* cp) {
     return INADDR_NONE;
   }
   return address;
+}
+
+namespace twsock {
+namespace {
+
+int WsaErrorFromLookup(posix::LookupError error, int systemError) {
+  using posix::LookupError;
+  switch (error) {
+    case LookupError::kNone:
+      return 0;
+    case LookupError::kNoName:
+      return WSAHOST_NOT_FOUND;
+    case LookupError::kTryAgain:
+      return WSATRY_AGAIN;
+    case LookupError::kNoData:
+      return WSANO_DATA;
+    case LookupError::kFamily:
+      return WSAEAFNOSUPPORT;
+    case LookupError::kMemory:
+      return WSA_NOT_ENOUGH_MEMORY;
+    case LookupError::kBadFlags:
+      return WSAEINVAL;
+    case LookupError::kService:
+      return WSATYPE_NOT_FOUND;
+    case LookupError::kSocketType:
+      return WSAESOCKTNOSUPPORT;
+    case LookupError::kSystem:
+      return WsaErrorFromErrno(systemError);
+    case LookupError::kFailed:
+      break;
+  }
+  return WSANO_RECOVERY;
+}
+
+// One list entry and the address it points to, released together.
+struct AddressNode {
+  addrinfo info;
+  sockaddr_storage address;
+};
+
+// The resolver's addresses as Windows' list, in their order; null when
+// memory runs out.
+addrinfo* BuildList(const std::vector<posix::ResolvedAddress>& found) {
+  addrinfo* head = nullptr;
+  addrinfo** tail = &head;
+  for (const posix::ResolvedAddress& entry : found) {
+    AddressNode* node = new (std::nothrow) AddressNode{};
+    if (node == nullptr) {
+      freeaddrinfo(head);
+      return nullptr;
+    }
+    std::memcpy(&node->address, entry.bytes, static_cast<size_t>(entry.length));
+    node->info.ai_family = entry.family == posix::kFamilyInet6 ? AF_INET6 : AF_INET;
+    node->info.ai_socktype = SOCK_STREAM;
+    node->info.ai_protocol = IPPROTO_TCP;
+    node->info.ai_addrlen = static_cast<size_t>(entry.length);
+    node->info.ai_addr = reinterpret_cast<sockaddr*>(&node->address);
+    *tail = &node->info;
+    tail = &node->info.ai_next;
+  }
+  return head;
+}
+
+bool CheckHints(const ADDRINFOA* hints) {
+  if (hints == nullptr) {
+    return true;
+  }
+  if (hints->ai_family != AF_UNSPEC && hints->ai_family != AF_INET &&
+      hints->ai_family != AF_INET6) {
+    Fail(WSAEAFNOSUPPORT);
+    return false;
+  }
+  if (hints->ai_socktype != 0 && hints->ai_socktype != SOCK_STREAM) {
+    Fail(WSAESOCKTNOSUPPORT);  // TCP only
+    return false;
+  }
+  if ((hints->ai_flags & ~(AI_PASSIVE | AI_CANONNAME | AI_NUMERICHOST)) != 0) {
+    Fail(WSAEINVAL);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* LinuxErrorText(std::uint32_t code) {
+  switch (code) {
+    case WSAHOST_NOT_FOUND:
+      return posix::LookupErrorText(posix::LookupError::kNoName);
+    case WSATRY_AGAIN:
+      return posix::LookupErrorText(posix::LookupError::kTryAgain);
+    case WSANO_RECOVERY:
+      return posix::LookupErrorText(posix::LookupError::kFailed);
+    case WSANO_DATA:
+      return posix::LookupErrorText(posix::LookupError::kNoData);
+    default:
+      break;
+  }
+  // The first errno that maps to the code: the table lists the usual cause
+  // of each code before its rarer ones.
+  for (const ErrnoMapping& mapping : kErrnoTable) {
+    if (static_cast<std::uint32_t>(mapping.wsaError) == code) {
+      return posix::ErrnoText(mapping.error);
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace twsock
+
+int WSAAPI getaddrinfo(const char* nodeName, const char* serviceName, const ADDRINFOA* hints,
+                       PADDRINFOA* result) {
+  if (result == nullptr) {
+    Fail(WSAEINVAL);
+    return WSAEINVAL;
+  }
+  *result = nullptr;
+  if (twsock::startCount.load() <= 0) {
+    Fail(WSANOTINITIALISED);
+    return WSANOTINITIALISED;
+  }
+  if (nodeName == nullptr && serviceName == nullptr) {
+    Fail(WSAHOST_NOT_FOUND);
+    return WSAHOST_NOT_FOUND;
+  }
+  if (!twsock::CheckHints(hints)) {
+    return WSAGetLastError();
+  }
+  const int family = hints != nullptr ? hints->ai_family : AF_UNSPEC;
+  const int flags = hints != nullptr ? hints->ai_flags : 0;
+  std::vector<twsock::posix::ResolvedAddress> found;
+  int systemError = 0;
+  const twsock::posix::LookupError error =
+      twsock::posix::Lookup(nodeName, serviceName, family, (flags & AI_PASSIVE) != 0,
+                            (flags & AI_NUMERICHOST) != 0, &found, &systemError);
+  const int code = twsock::WsaErrorFromLookup(error, systemError);
+  if (code != 0) {
+    Fail(code);
+    return code;
+  }
+  *result = twsock::BuildList(found);
+  if (*result == nullptr) {
+    Fail(WSA_NOT_ENOUGH_MEMORY);
+    return WSA_NOT_ENOUGH_MEMORY;
+  }
+  return 0;
+}
+
+void WSAAPI freeaddrinfo(PADDRINFOA addressInfo) {
+  while (addressInfo != nullptr) {
+    addrinfo* next = addressInfo->ai_next;
+    // Every entry is the first member of an AddressNode made by BuildList.
+    delete reinterpret_cast<twsock::AddressNode*>(addressInfo);
+    addressInfo = next;
+  }
 }

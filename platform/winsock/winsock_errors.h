@@ -13,4 +13,8 @@ int WsaErrorFromErrno(int error);
 // texts do; null for a code that is not a Winsock error the layer knows.
 const char* WinsockErrorText(std::uint32_t code);
 
+// How Linux words the usual cause of a Winsock code ("Connection refused",
+// "Name or service not known"); null for a code without one.
+const char* LinuxErrorText(std::uint32_t code);
+
 }  // namespace twsock

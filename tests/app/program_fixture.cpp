@@ -5,6 +5,7 @@
 
 #include "app/entry.h"
 #include "run/app_state.h"
+#include "tests/support/config_home.h"
 #include "tests/support/loopback_peer.h"
 
 namespace twtest {
@@ -40,6 +41,12 @@ bool WaitUntil(const std::function<bool()>& done) {
 
 void ProgramTest::SetUp() {
   ASSERT_TRUE(kBuiltinDevicesOnly);
+  // The window keeps its settings; each test starts from none.
+  ASSERT_FALSE(UseFreshConfigHome().empty());
+  StartProgram();
+}
+
+void ProgramTest::StartProgram() {
   ResetAppState();
   programEnded_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ui_ = std::thread([this] {
@@ -53,6 +60,14 @@ void ProgramTest::SetUp() {
 // Whatever a test left open: boxes answered, the window closed, the worker
 // waited for, so that the next test starts without it.
 void ProgramTest::TearDown() {
+  CloseProgram();
+  EXPECT_TRUE(WorkerEnded(kWaitMs));
+}
+
+void ProgramTest::CloseProgram() {
+  if (programEnded_ == nullptr) {
+    return;
+  }
   // Each close is input that restarts a Stop's 3000 ms wait: one a second.
   while (WaitForSingleObject(programEnded_, 0) != WAIT_OBJECT_0) {
     host_.HoldBoxes(false);
@@ -61,7 +76,7 @@ void ProgramTest::TearDown() {
   }
   ui_.join();
   CloseHandle(programEnded_);
-  EXPECT_TRUE(WorkerEnded(kWaitMs));
+  programEnded_ = nullptr;
 }
 
 twplat::WindowState ProgramTest::StateOf(int id) const {

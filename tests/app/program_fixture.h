@@ -61,6 +61,12 @@ class ProgramTest : public ::testing::Test {
   // handled only between two queued ones.
   void SyncWithWindow() const { SendMessageA(window_, WM_NULL, 0, 0); }
 
+  // Runs WinMain on a new user-interface thread and waits for its window
+  // (SetUp does this once); CloseProgram closes the window as its close
+  // box would and waits for WinMain to return.
+  void StartProgram();
+  void CloseProgram();
+
   // Waits for the program (WinMain) to end; false after kWaitMs.
   bool WaitForProgramEnd();
   bool WorkerEnded(int timeoutMs) const;

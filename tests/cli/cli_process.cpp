@@ -37,13 +37,18 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-CliProcess::CliProcess(const std::vector<std::string>& args) {
+CliProcess::CliProcess(const std::vector<std::string>& args) : CliProcess(args, false) {}
+
+CliProcess::CliProcess(const std::vector<std::string>& args, bool ownNetwork) {
   int outPipe[2];
   int errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
     return;
   }
   std::vector<std::string> argv = {TW_CLI_PATH};
+  if (ownNetwork) {
+    argv = {"unshare", "-n", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\"", TW_CLI_PATH};
+  }
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> environment = ChildEnvironment();
   std::vector<char*> argvPointers = Pointers(argv);
@@ -53,8 +58,8 @@ CliProcess::CliProcess(const std::vector<std::string>& args) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-  if (posix_spawn(&pid_, TW_CLI_PATH, &actions, nullptr, argvPointers.data(),
-                  environmentPointers.data()) != 0) {
+  if (posix_spawnp(&pid_, argv[0].c_str(), &actions, nullptr, argvPointers.data(),
+                   environmentPointers.data()) != 0) {
     pid_ = -1;
   }
   posix_spawn_file_actions_destroy(&actions);

@@ -16,6 +16,10 @@ namespace twtest {
 class CliProcess {
  public:
   explicit CliProcess(const std::vector<std::string>& args);
+  // ownNetwork: in a network namespace of its own, where only its loopback
+  // is up (unshare -n), so that nothing it looks up or reaches leaves
+  // this machine.
+  CliProcess(const std::vector<std::string>& args, bool ownNetwork);
   // Kills a child that is still running.
   ~CliProcess();
   CliProcess(const CliProcess&) = delete;

@@ -80,9 +80,10 @@ std::string Described(const ChildProcess& child) {
   return text.str();
 }
 
-// A Server on a free port, waiting for its first Client.
+// A Server on a free port, waiting for its first Client; -v keeps every
+// "Received" text on the pipe, which ReceivedSince counts.
 std::unique_ptr<ChildProcess> StartServer(int port, int volumeDb, std::string* failure) {
-  auto server = StartCli({"server", "--port", std::to_string(port), "--device", kPlayback,
+  auto server = StartCli({"server", "-v", "--port", std::to_string(port), "--device", kPlayback,
                           "--volume", std::to_string(volumeDb)});
   if (!server->WaitForLine(kWaiting, kWaitMs)) {
     *failure = "the Server did not wait for a Client:" + Described(*server);

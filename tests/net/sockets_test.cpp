@@ -12,6 +12,8 @@
 #include "audio/capture_context.h"
 #include "audio/playback_context.h"
 #include "net/sockets.h"
+
+#include <ws2tcpip.h>
 #include "net/stream_header.h"
 #include "run/app_state.h"
 #include "tests/support/loopback_peer.h"
@@ -144,14 +146,45 @@ TEST_F(SocketPrimitives, RefusedConnectIsReportedAndTheSocketStaysForRelease) {
   EXPECT_EQ(nullptr, box.owner);
 }
 
-TEST_F(SocketPrimitives, HostNameIsNotLookedUpAndTheConnectFails) {
+// The host text is a name for the resolver or an IPv4 or IPv6 address.
+TEST_F(SocketPrimitives, OpenConnectionTakesNamesAndBothAddressFamilies) {
+  int port = 0;
+  int listener = peer::Listen(&port);
+  ASSERT_GE(listener, 0);
+  peers_.push_back(listener);
+  for (const char* host : {"localhost", "127.0.0.1"}) {
+    CaptureContext client;
+    EXPECT_TRUE(OpenConnection(client, host, port)) << host;
+    const int accepted = peer::Accept(listener, 5000);
+    EXPECT_GE(accepted, 0) << host;
+    peer::Close(accepted);
+  }
+  int port6 = 0;
+  int listener6 = peer::ListenIpv6(&port6);
+  ASSERT_GE(listener6, 0) << "no IPv6 loopback on this machine";
+  peers_.push_back(listener6);
   CaptureContext client;
-  EXPECT_EQ(INADDR_NONE, inet_addr("localhost"));
-  EXPECT_FALSE(OpenConnection(client, "localhost", 5567));
+  ASSERT_TRUE(OpenConnection(client, "::1", port6));
+  int peerFd = peer::Accept(listener6, 5000);
+  ASSERT_GE(peerFd, 0);
+  peers_.push_back(peerFd);
+  ASSERT_TRUE(SendAll(client.connectionSocket, "v6", 2));
+  char got[2] = {};
+  EXPECT_EQ(2, peer::Receive(peerFd, got, sizeof got, 2000));
+  EXPECT_EQ(0u, host_.BoxCount());
+}
+
+TEST_F(SocketPrimitives, RefusedIpv6ConnectIsReportedLikeAnIpv4One) {
+  int port = 0;
+  int listener6 = peer::ListenIpv6(&port);
+  ASSERT_GE(listener6, 0);
+  peer::Close(listener6);  // nothing listens on ::1 at that port now
+  CaptureContext client;
+  EXPECT_FALSE(OpenConnection(client, "::1", port));
+  EXPECT_NE(INVALID_SOCKET, client.connectionSocket);
   ASSERT_EQ(1u, host_.BoxCount());
-  const std::string caption = host_.Boxes()[0].caption;
-  EXPECT_EQ(0u, caption.find("Error 0x"));
-  EXPECT_NE(std::string::npos, caption.find(" in Connect"));
+  EXPECT_EQ("Error 0x274d in Connect", host_.Boxes()[0].caption);
+  EXPECT_EQ(kRefusedText, host_.Boxes()[0].text);
 }
 
 TEST_F(SocketPrimitives, OpenListenerConfiguresBindsAndListens) {
@@ -161,18 +194,23 @@ TEST_F(SocketPrimitives, OpenListenerConfiguresBindsAndListens) {
   EXPECT_TRUE(peer::IsNonBlocking(Fd(server.listenSocket)));
   EXPECT_TRUE(peer::HasNoDelay(Fd(server.listenSocket)));
   EXPECT_TRUE(peer::HasReuseAddress(Fd(server.listenSocket)));
-  sockaddr_in bound{};
+  // Bound to ::, taking IPv4 Clients too.
+  sockaddr_in6 bound{};
   int length = sizeof bound;
   ASSERT_EQ(0, getsockname(server.listenSocket, reinterpret_cast<sockaddr*>(&bound), &length));
-  EXPECT_EQ(INADDR_ANY, bound.sin_addr.s_addr);
-  int port = ntohs(bound.sin_port);
+  EXPECT_EQ(AF_INET6, bound.sin6_family);
+  const in6_addr any{};
+  EXPECT_EQ(0, std::memcmp(&any, &bound.sin6_addr, sizeof any));
+  int port = ntohs(bound.sin6_port);
   EXPECT_GT(port, 0);
-  int peerFd = peer::Connect(port);
-  ASSERT_GE(peerFd, 0);
-  peers_.push_back(peerFd);
-  SOCKET accepted = AcceptOne(server.listenSocket);
-  ASSERT_NE(INVALID_SOCKET, accepted);
-  CloseGracefully(accepted);
+  for (bool ipv6 : {true, false}) {
+    int peerFd = ipv6 ? peer::ConnectIpv6(port) : peer::Connect(port);
+    ASSERT_GE(peerFd, 0) << ipv6;
+    peers_.push_back(peerFd);
+    SOCKET accepted = AcceptOne(server.listenSocket);
+    ASSERT_NE(INVALID_SOCKET, accepted) << ipv6;
+    CloseGracefully(accepted);
+  }
   EXPECT_EQ(0u, host_.BoxCount());
 }
 

@@ -2,6 +2,7 @@
 // texts, the per-thread last error, the calls' Windows behaviour. Peers are
 // plain POSIX (tests/support/loopback_peer.h).
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <windows.h>
 
@@ -212,14 +213,126 @@ TEST(WinsockErrors, LastErrorIsKeptPerThread) {
 
 // ---- Calls ----
 
-TEST_F(Winsock, OnlyIpv4StreamSockets) {
-  EXPECT_EQ(INVALID_SOCKET, socket(23, SOCK_STREAM, 0));  // AF_INET6
+TEST_F(Winsock, OnlyIpv4AndIpv6StreamSockets) {
+  EXPECT_EQ(INVALID_SOCKET, socket(17, SOCK_STREAM, 0));  // neither AF_INET nor AF_INET6
   EXPECT_EQ(WSAEAFNOSUPPORT, WSAGetLastError());
   EXPECT_EQ(INVALID_SOCKET, socket(AF_INET, 2, 0));  // SOCK_DGRAM
   EXPECT_EQ(WSAESOCKTNOSUPPORT, WSAGetLastError());
-  SOCKET sock = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  ASSERT_NE(INVALID_SOCKET, sock);
-  EXPECT_EQ(0, closesocket(sock));
+  for (int family : {AF_INET, AF_INET6}) {
+    SOCKET sock = socket(family, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(INVALID_SOCKET, sock) << family;
+    EXPECT_EQ(0, closesocket(sock));
+  }
+}
+
+// ---- Name resolution ----
+
+// The first address of a lookup as text, with its family and size checked.
+std::string FirstAddress(const char* host, int flags = 0) {
+  ADDRINFOA hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags;
+  PADDRINFOA found = nullptr;
+  const int result = getaddrinfo(host, nullptr, &hints, &found);
+  if (result != 0) {
+    EXPECT_EQ(nullptr, found);
+    EXPECT_EQ(result, WSAGetLastError());
+    return "error " + std::to_string(result);
+  }
+  std::string text;
+  if (found->ai_family == AF_INET6) {
+    EXPECT_EQ(sizeof(sockaddr_in6), found->ai_addrlen);
+    EXPECT_EQ(AF_INET6, found->ai_addr->sa_family);  // Windows' 23, not Linux's 10
+    const sockaddr_in6* address = reinterpret_cast<const sockaddr_in6*>(found->ai_addr);
+    text = "v6 last byte " + std::to_string(address->sin6_addr.s6_addr[15]);
+  } else {
+    EXPECT_EQ(AF_INET, found->ai_family);
+    EXPECT_EQ(sizeof(sockaddr_in), found->ai_addrlen);
+    const sockaddr_in* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    text = "v4 " + std::to_string(ntohl(address->sin_addr.s_addr));
+  }
+  EXPECT_EQ(SOCK_STREAM, found->ai_socktype);
+  freeaddrinfo(found);
+  return text;
+}
+
+TEST_F(Winsock, GetaddrinfoGivesWindowsLayoutsAndCodes) {
+  EXPECT_EQ("v4 " + std::to_string(INADDR_LOOPBACK), FirstAddress("127.0.0.1"));
+  EXPECT_EQ("v4 " + std::to_string(INADDR_LOOPBACK), FirstAddress("127.1"));  // inet_addr's forms
+  EXPECT_EQ("v6 last byte 1", FirstAddress("::1"));
+  // localhost comes from the hosts file: no query leaves the machine.
+  const std::string local = FirstAddress("localhost");
+  EXPECT_TRUE(local == "v4 " + std::to_string(INADDR_LOOPBACK) || local == "v6 last byte 1")
+      << local;
+  // A name where only numbers are allowed: "not found" without a lookup.
+  EXPECT_EQ("error 11001", FirstAddress("speaker.example", AI_NUMERICHOST));
+  EXPECT_EQ("error 11001", FirstAddress("300.1.1.1", AI_NUMERICHOST));
+
+  PADDRINFOA found = nullptr;
+  EXPECT_EQ(WSAHOST_NOT_FOUND, getaddrinfo(nullptr, nullptr, nullptr, &found));
+  ADDRINFOA datagram{};
+  datagram.ai_socktype = 2;  // SOCK_DGRAM: TCP only
+  EXPECT_EQ(WSAESOCKTNOSUPPORT, getaddrinfo("127.0.0.1", nullptr, &datagram, &found));
+  EXPECT_EQ(nullptr, found);
+  freeaddrinfo(nullptr);
+}
+
+TEST(WinsockNames, GetaddrinfoNeedsAStartedLibrary) {
+  while (WSACleanup() == 0) {
+  }
+  PADDRINFOA found = nullptr;
+  EXPECT_EQ(WSANOTINITIALISED, getaddrinfo("127.0.0.1", nullptr, nullptr, &found));
+  EXPECT_EQ(nullptr, found);
+  WSADATA data;
+  ASSERT_EQ(0, WSAStartup(0x0202, &data));  // leave it started, as other tests expect
+}
+
+TEST(WinsockErrors, LinuxWordsTheCauseOfSocketAndLookupCodes) {
+  EXPECT_STREQ("Connection refused", twsock::LinuxErrorText(WSAECONNREFUSED));
+  EXPECT_STREQ("Connection reset by peer", twsock::LinuxErrorText(WSAECONNRESET));
+  EXPECT_STREQ("Network is unreachable", twsock::LinuxErrorText(WSAENETUNREACH));
+  EXPECT_STREQ("Name or service not known", twsock::LinuxErrorText(WSAHOST_NOT_FOUND));
+  EXPECT_STREQ("Temporary failure in name resolution", twsock::LinuxErrorText(WSATRY_AGAIN));
+  EXPECT_EQ(nullptr, twsock::LinuxErrorText(WSANOTINITIALISED));  // Winsock's own condition
+  EXPECT_EQ(nullptr, twsock::LinuxErrorText(0x88780078));         // a sound error
+  for (DWORD code : {WSAHOST_NOT_FOUND, WSATRY_AGAIN, WSANO_RECOVERY, WSANO_DATA}) {
+    EXPECT_NE(nullptr, twsock::WinsockErrorText(code)) << code;
+  }
+}
+
+// An IPv6 listener with IPV6_V6ONLY off takes IPv4 and IPv6 peers alike.
+TEST_F(Winsock, DualStackListenerAcceptsBothFamilies) {
+  SOCKET listener = socket(AF_INET6, SOCK_STREAM, 0);
+  ASSERT_NE(INVALID_SOCKET, listener);
+  int off = 0;
+  ASSERT_EQ(0, setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off),
+                          sizeof off));
+  sockaddr_in6 any{};
+  any.sin6_family = AF_INET6;
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<const sockaddr*>(&any), sizeof any));
+  ASSERT_EQ(0, listen(listener, 5));
+  sockaddr_in small{};
+  int smallBytes = sizeof small;
+  EXPECT_EQ(SOCKET_ERROR, getsockname(listener, reinterpret_cast<sockaddr*>(&small), &smallBytes));
+  EXPECT_EQ(WSAEFAULT, WSAGetLastError());  // an IPv6 address needs 28 bytes
+  const int port = peer::LocalPort(Fd(listener));
+  const int v4 = peer::Connect(port);
+  const int v6 = peer::ConnectIpv6(port);
+  ASSERT_GE(v4, 0);
+  ASSERT_GE(v6, 0);
+  for (int i = 0; i < 2; ++i) {
+    sockaddr_storage from{};
+    int fromBytes = sizeof from;
+    SOCKET accepted = accept(listener, reinterpret_cast<sockaddr*>(&from), &fromBytes);
+    ASSERT_NE(INVALID_SOCKET, accepted);
+    EXPECT_EQ(AF_INET6, from.ss_family);  // IPv4 peers arrive as IPv4-mapped addresses
+    EXPECT_EQ(static_cast<int>(sizeof(sockaddr_in6)), fromBytes);
+    closesocket(accepted);
+  }
+  peer::Close(v4);
+  peer::Close(v6);
+  closesocket(listener);
 }
 
 TEST_F(Winsock, IoctlsocketSwitchesNonBlockingMode) {
@@ -315,6 +428,16 @@ TEST_F(Winsock, ConnectErrors) {
   EXPECT_EQ(WSAEADDRNOTAVAIL, WSAGetLastError());
   EXPECT_EQ(SOCKET_ERROR, connect(sock, reinterpret_cast<const sockaddr*>(&address), 8));
   EXPECT_EQ(WSAEFAULT, WSAGetLastError());
+  closesocket(sock);
+
+  sock = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 any{};  // nor :: on IPv6
+  any.sin6_family = AF_INET6;
+  any.sin6_port = htons(5567);
+  EXPECT_EQ(SOCKET_ERROR, connect(sock, reinterpret_cast<const sockaddr*>(&any), sizeof any));
+  EXPECT_EQ(WSAEADDRNOTAVAIL, WSAGetLastError());
+  EXPECT_EQ(SOCKET_ERROR, connect(sock, reinterpret_cast<const sockaddr*>(&any), 16));
+  EXPECT_EQ(WSAEFAULT, WSAGetLastError());  // an IPv6 address is 28 bytes
   closesocket(sock);
 }
 

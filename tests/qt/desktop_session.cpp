@@ -12,6 +12,7 @@
 #include "platform/win32/input.h"
 #include "platform/win32/kernel_object.h"
 #include "run/app_state.h"
+#include "tests/support/config_home.h"
 #include "tests/support/test_host.h"
 
 namespace twtest {
@@ -62,6 +63,7 @@ DesktopSession& DesktopSession::Await(std::string what, std::function<bool()> co
 
 void DesktopSession::Run() {
   ResetAppState();
+  UseFreshConfigHome();  // the window keeps settings: each session starts from none
   QTimer ticker;
   ticker.setInterval(kTickMs);
   QObject::connect(&ticker, &QTimer::timeout, [this] { Tick(); });

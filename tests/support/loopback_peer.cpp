@@ -22,6 +22,14 @@ sockaddr_in Loopback(int port) {
   return address;
 }
 
+sockaddr_in6 LoopbackIpv6(int port) {
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(static_cast<uint16_t>(port));
+  address.sin6_addr = in6addr_loopback;
+  return address;
+}
+
 bool GetIntOption(int fd, int level, int name) {
   int value = 0;
   socklen_t size = sizeof value;
@@ -64,6 +72,28 @@ int Connect(int port) {
   sockaddr_in address = Loopback(port);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int ListenIpv6(int* port) {
+  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 address = LoopbackIpv6(0);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, 5) != 0) {
+    Close(fd);
+    return -1;
+  }
+  *port = LocalPort(fd);
+  return fd;
+}
+
+int ConnectIpv6(int port) {
+  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 address = LoopbackIpv6(port);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    Close(fd);
     return -1;
   }
   return fd;

@@ -20,6 +20,9 @@ int Listen(int* port, int receiveBuffer = 0);
 int Accept(int listener, int timeoutMs);
 // A blocking connection to 127.0.0.1:port; -1 on failure.
 int Connect(int port);
+// The same over IPv6 loopback (::1); -1 where the machine has no IPv6.
+int ListenIpv6(int* port);
+int ConnectIpv6(int port);
 // A port on 127.0.0.1 that nothing listens on (bound and released again).
 int ClosedPort();
 // True when a listener could bind 0.0.0.0:port right now.

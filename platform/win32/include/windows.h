@@ -4,4 +4,5 @@
 #include "winbase.h"
 #include "windef.h"
 #include "winerror.h"
+#include "winreg.h"
 #include "winuser.h"

@@ -35,10 +35,14 @@ using SOCKET = UINT_PTR;
 
 #define WSAAPI
 
-// Address families, socket types, protocols.
+// Address families, socket types, protocols (Windows' numbers: AF_INET6 is
+// 10 on Linux, the layer translates).
+#define AF_UNSPEC 0
 #define AF_INET 2
+#define AF_INET6 23
 #define SOCK_STREAM 1
 #define IPPROTO_TCP 6
+#define IPPROTO_IPV6 41
 
 // Socket options (Windows' numbers; the layer maps them to Linux's).
 #define SOL_SOCKET 0xffff
@@ -82,6 +86,16 @@ struct sockaddr_in {
   char sin_zero[8];
 };
 static_assert(sizeof(sockaddr_in) == 16, "sockaddr_in is 16 bytes");
+
+// Room for any socket address (an IPv6 one is 28 bytes), as in ws2def.h.
+struct sockaddr_storage {
+  short ss_family;
+  char ss_pad1[6];
+  long long ss_align;
+  char ss_pad2[112];
+};
+using SOCKADDR_STORAGE = sockaddr_storage;
+static_assert(sizeof(sockaddr_storage) == 128, "sockaddr_storage is 128 bytes");
 
 // Windows' fd_set: a count and an array of handles, not a bit mask.
 #undef FD_SETSIZE
@@ -171,6 +185,13 @@ using LPWSADATA = WSADATA*;
 #define WSAVERNOTSUPPORTED 10092L
 #define WSANOTINITIALISED 10093L
 #define WSASYSCALLFAILURE 10107L
+#define WSATYPE_NOT_FOUND 10109L
+// Name resolution (getaddrinfo in ws2tcpip.h).
+#define WSAHOST_NOT_FOUND 11001L
+#define WSATRY_AGAIN 11002L
+#define WSANO_RECOVERY 11003L
+#define WSANO_DATA 11004L
+#define WSA_NOT_ENOUGH_MEMORY 8L
 
 int WSAAPI WSAStartup(WORD versionRequested, LPWSADATA data);
 int WSAAPI WSACleanup();
