@@ -2,7 +2,8 @@
 // Each module owns its texts: the kernel's are here, Winsock's in
 // platform/winsock (error_texts.cpp). A code with no text anywhere (a
 // DirectSound HRESULT, say) has none, as on Windows, and the caller falls
-// back on its own names.
+// back on its own names. COM's generic failures and HRESULTs that wrap a
+// kernel code do have system texts on Windows, so they have them here too.
 #include <windows.h>
 
 #include <cstdlib>
@@ -41,11 +42,35 @@ constexpr SystemText kKernelTexts[] = {
      "The specified resource language ID cannot be found in the image file.\r\n"},
 };
 
-const char* FindSystemText(DWORD code) {
-  for (const SystemText& entry : kKernelTexts) {
+// COM's generic failures (winerror.h), with Windows' English texts.
+constexpr SystemText kComTexts[] = {
+    {static_cast<DWORD>(E_NOTIMPL), "Not implemented\r\n"},
+    {static_cast<DWORD>(E_NOINTERFACE), "No such interface supported\r\n"},
+    {static_cast<DWORD>(E_FAIL), "Unspecified error\r\n"},
+};
+
+// An HRESULT built from a kernel code (HRESULT_FROM_WIN32): 0x8007xxxx.
+constexpr DWORD kWin32Facility = 0x80070000;
+
+template <size_t N>
+const char* FindIn(const SystemText (&table)[N], DWORD code) {
+  for (const SystemText& entry : table) {
     if (entry.code == code) {
       return entry.text;
     }
+  }
+  return nullptr;
+}
+
+const char* FindSystemText(DWORD code) {
+  if ((code & 0xFFFF0000) == kWin32Facility) {
+    code &= 0xFFFF;
+  }
+  if (const char* text = FindIn(kKernelTexts, code)) {
+    return text;
+  }
+  if (const char* text = FindIn(kComTexts, code)) {
+    return text;
   }
   return twsock::WinsockErrorText(code);
 }
