@@ -1,5 +1,7 @@
 # cpack -G DEB: one package "tonewire" for /usr, its library dependencies
 # found by dpkg-shlibdeps (dpkg-dev) from what the programs link.
+# Written into CPackConfig.cmake escaped, so the quoted window name survives.
+set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME tonewire)
 set(CPACK_PACKAGE_VENDOR "The Tonewire developers")
 set(CPACK_PACKAGE_CONTACT "The Tonewire developers <tonewire@localhost>")
