@@ -27,7 +27,7 @@ StreamHeader ValidHeader() { return MakeHeader(CdFormat(), kBlockBytes); }
 
 }  // namespace
 
-TEST(StreamHeaderWire, CdQualityHeaderIsByteForByteAsSpecified) {
+TEST(StreamHeaderWire, CdQualityHeaderMatchesItsWireImageByteForByte) {
   const unsigned char expected[kHeaderBytes] = {
       'V',  'O',  'R',  'T',  'E', 'L', 'I', 'N',  // magic, reading order
       0x44, 0xAC, 0x00, 0x00,                      // 44100
