@@ -324,12 +324,17 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
       left = static_cast<DWORD>(milliseconds - spent);
     }
     int fd = object->waitFd();
-    int result = twplat::WaitForFds(&fd, 1, left);
+    const int result = twplat::WaitForFds(&fd, 1, left);
     if (result == -2) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
-    // Ready or timed out: the next pass takes the signal or reports the time-out.
+    // A time-out ends the wait without asking the object again: a reader
+    // that polls every few milliseconds would otherwise pay a second system
+    // call on every pass. When it was ready, the next pass takes the signal.
+    if (result == -1 && milliseconds != INFINITE) {
+      return WAIT_TIMEOUT;
+    }
   }
 }
 
