@@ -3,7 +3,7 @@
 #include "platform/dsound/builtin/builtin_streams.h"
 #include "platform/dsound/device_registry.h"
 #include "platform/dsound/pulse/pulse_devices.h"
-#include "platform/dsound/pulse/pulse_stream.h"
+#include "platform/dsound/pulse/reconnecting_stream.h"
 
 namespace twplat::sound {
 
@@ -12,7 +12,7 @@ std::unique_ptr<DeviceStream> OpenDeviceStream(const DeviceChoice& device, Sound
   if (device.backend == BackendKind::kBuiltin) {
     return OpenBuiltinStream(device.direction, ring, result);
   }
-  return OpenPulseStream(device, ring, result);
+  return OpenReconnectingStream(device, ring, result);
 }
 
 bool DeviceReachable(const DeviceChoice& device) {
