@@ -8,11 +8,11 @@
 namespace twplat::sound {
 
 std::unique_ptr<DeviceStream> OpenDeviceStream(const DeviceChoice& device, SoundRing& ring,
-                                               HRESULT* result) {
+                                               HRESULT* result, bool startAway) {
   if (device.backend == BackendKind::kBuiltin) {
     return OpenBuiltinStream(device.direction, ring, result);
   }
-  return OpenReconnectingStream(device, ring, result);
+  return OpenReconnectingStream(device, ring, startAway, result);
 }
 
 bool DeviceReachable(const DeviceChoice& device) {

@@ -33,8 +33,9 @@ bool DeviceListed(const DeviceChoice& device) {
   return false;
 }
 
-// The one thread of a stream that watches the server stream, stands in for
-// it while the server is away and reconnects. The stream being replaced is
+// The one thread of a stream that watches the server stream (none at first
+// when the server was away at the start), stands in for it while the server
+// is away and reconnects. The stream being replaced is
 // always destroyed before the next one starts, so one device side at a time
 // moves the ring.
 class ReconnectingStream final : public DeviceStream {
@@ -76,7 +77,7 @@ class ReconnectingStream final : public DeviceStream {
 
 void ReconnectingStream::Watch() {
   while (!Quit(kWatchStep)) {
-    if (server_->Failed() && !CoverOutage()) {
+    if ((server_ == nullptr || server_->Failed()) && !CoverOutage()) {
       return;
     }
   }
@@ -124,11 +125,12 @@ bool ReconnectingStream::Quit(std::chrono::milliseconds step) {
 }  // namespace
 
 std::unique_ptr<DeviceStream> OpenReconnectingStream(const DeviceChoice& device, SoundRing& ring,
-                                                     HRESULT* result) {
+                                                     bool startAway, HRESULT* result) {
   std::unique_ptr<DeviceStream> server = OpenPulseStream(device, ring, result);
-  if (server == nullptr) {
+  if (server == nullptr && !(startAway && *result == DSERR_BUFFERLOST)) {
     return nullptr;
   }
+  *result = DS_OK;
   return std::make_unique<ReconnectingStream>(device, ring, std::move(server));
 }
 

@@ -13,8 +13,9 @@
 namespace twplat::sound {
 
 // As OpenDeviceStream for a sound server device: fails only when the first
-// stream cannot be made.
+// stream cannot be made, unless startAway and the server is out of reach;
+// then the stream starts as if the server had just gone away.
 std::unique_ptr<DeviceStream> OpenReconnectingStream(const DeviceChoice& device, SoundRing& ring,
-                                                     HRESULT* result);
+                                                     bool startAway, HRESULT* result);
 
 }  // namespace twplat::sound
