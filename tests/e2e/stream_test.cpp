@@ -528,7 +528,8 @@ TEST_F(PeerStream, FirstChunksPlayInOrderAndTheLastAfterTheClose) {
 
 // The sound server is killed under running programs and started again on
 // the same socket, with both programs on it and with each alone (the other
-// on its built-in device). Neither program shows a box or stops; sound keeps
+// on its built-in device), and with the Server's device gone after it.
+// Neither program shows a box or stops; sound keeps
 // the device's pace through the outage (as silence), the streams are back
 // within 2 s of the server accepting connections, and the tone plays again.
 class ServerRestart : public ::testing::Test {
@@ -543,6 +544,7 @@ class ServerRestart : public ::testing::Test {
   void RunThroughARestart(const std::string& clientDevice, const std::string& serverDevice);
 };
 
+constexpr char kSilentOutput[] = "Silent output";
 constexpr char kOutageNote[] = "Tonewire: the sound server went away";
 constexpr double kOutageSeconds = 1.0;
 constexpr double kReconnectSeconds = 2.0;
@@ -595,8 +597,9 @@ void ServerRestart::RunThroughARestart(const std::string& clientDevice,
   std::this_thread::sleep_for(std::chrono::duration<double>(kOutageSeconds));
   const double pace = SecondsOfBytes(ReceivedSince(*server, killed)) / kOutageSeconds;
   ASSERT_TRUE(PulseEnvironment::daemon()->Start(&failure)) << failure;
+  const bool serverOnSoundServer = serverDevice != kSilentOutput;
   const double back =
-      SecondsUntilStreams(serverDevice == kPlayback ? 1 : 0, clientDevice == kToneCapture ? 1 : 0);
+      SecondsUntilStreams(serverOnSoundServer ? 1 : 0, clientDevice == kToneCapture ? 1 : 0);
   std::printf(
       "[ measured ] %.2f s of sound per second while the server was away; streams back "
       "%.3f s after it accepted connections\n",
@@ -606,7 +609,7 @@ void ServerRestart::RunThroughARestart(const std::string& clientDevice,
   EXPECT_LE(back, kReconnectSeconds);
 
   ASSERT_TRUE(PlayToneInto(kToneSink, static_cast<int>(kToneHz)));  // the new server has none
-  if (serverDevice == kPlayback) {
+  if (serverOnSoundServer) {  // on "Speakers", the default, when its own device is gone
     ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
     EXPECT_GE(WaitForSound(recorder, 0), 0) << "no sound after the restart";
   }
@@ -624,8 +627,14 @@ TEST_F(ServerRestart, BothProgramsCarrySoundAgain) { RunThroughARestart(kToneCap
 
 TEST_F(ServerRestart, ServerCarriesSoundAgain) { RunThroughARestart("Test tone", kPlayback); }
 
-TEST_F(ServerRestart, ClientCarriesSoundAgain) {
-  RunThroughARestart(kToneCapture, "Silent output");
+TEST_F(ServerRestart, ClientCarriesSoundAgain) { RunThroughARestart(kToneCapture, kSilentOutput); }
+
+// The restarted server has no "Spare": the Server's stream goes to the default.
+TEST_F(ServerRestart, ServerWhoseDeviceIsGoneUsesTheDefault) {
+  ASSERT_GE(LoadModule({"module-null-sink", "sink_name=Spare",
+                        "sink_properties=device.description=Spare"}),
+            0);
+  RunThroughARestart("Test tone", "Spare");
 }
 
 }  // namespace
