@@ -24,7 +24,7 @@ HRESULT BufferCore::StartStream(bool resumeOnRestore) {
     return DS_OK;
   }
   HRESULT result = DS_OK;
-  stream_ = OpenDeviceStream(device_, ring_, &result);
+  stream_ = OpenDeviceStream(device_, ring_, &result, resumeOnRestore);
   running_ = stream_ != nullptr;
   if (result == DSERR_BUFFERLOST && resumeOnRestore) {
     lost_ = true;

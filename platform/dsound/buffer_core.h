@@ -27,8 +27,10 @@ class BufferCore {
   // True from the moment the stream failed until a successful Restore.
   bool lost();
 
-  // resumeOnRestore: when the device is out of reach, the buffer becomes lost
-  // and a successful Restore starts it.
+  // resumeOnRestore: when the device is out of reach, the buffer starts
+  // anyway and its device joins when it is back (a sound server that is
+  // restarting); where that cannot be, the buffer becomes lost and a
+  // successful Restore starts it.
   HRESULT StartStream(bool resumeOnRestore);
   void StopStream();
   // Makes a new stream for a lost buffer, resuming where the old one stopped

@@ -12,7 +12,8 @@ namespace {
 // the end of the data the device has completely stored in the ring. A new
 // buffer starts at 0; Stop keeps the position and Start goes on from there.
 // The position moves at the device's pace even when the device delivers in
-// bursts (see CapturePacer).
+// bursts (see CapturePacer) and while a sound server restarts (silence; see
+// reconnecting_stream.h).
 // If the device stream fails the position stays where it is, and what was
 // captured can still be locked and read, so a reader waiting for more keeps
 // waiting in its own bounded steps.

@@ -3,16 +3,16 @@
 #include "platform/dsound/builtin/builtin_streams.h"
 #include "platform/dsound/device_registry.h"
 #include "platform/dsound/pulse/pulse_devices.h"
-#include "platform/dsound/pulse/pulse_stream.h"
+#include "platform/dsound/pulse/reconnecting_stream.h"
 
 namespace twplat::sound {
 
 std::unique_ptr<DeviceStream> OpenDeviceStream(const DeviceChoice& device, SoundRing& ring,
-                                               HRESULT* result) {
+                                               HRESULT* result, bool startAway) {
   if (device.backend == BackendKind::kBuiltin) {
     return OpenBuiltinStream(device.direction, ring, result);
   }
-  return OpenPulseStream(device, ring, result);
+  return OpenReconnectingStream(device, ring, startAway, result);
 }
 
 bool DeviceReachable(const DeviceChoice& device) {

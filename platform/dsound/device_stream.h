@@ -36,8 +36,10 @@ class DeviceStream {
 // Starts moving bytes between ring and device at the ring's cursor. On
 // failure returns null with the reason in *result: DSERR_BUFFERLOST when the
 // device is out of reach, DSERR_BADFORMAT when it refuses the format.
+// startAway: a sound server that is out of reach is taken for one that is
+// restarting, and the stream starts without it (see reconnecting_stream.h).
 std::unique_ptr<DeviceStream> OpenDeviceStream(const DeviceChoice& device, SoundRing& ring,
-                                               HRESULT* result);
+                                               HRESULT* result, bool startAway = false);
 
 // Whether the device's backend can be reached now (blocks at most a few
 // seconds while it connects).

@@ -16,7 +16,9 @@ namespace {
 // ahead of the play cursor, so the two are never equal; while it is stopped
 // (or lost) the write cursor equals the play cursor, and a writer treats the
 // whole ring as free. Stop keeps the play cursor where it was and Play goes
-// on from there. A lost buffer keeps its cursors still until Restore. The
+// on from there. A lost buffer keeps its cursors still until Restore; a
+// sound server that restarts does not make it lost (see
+// reconnecting_stream.h). The
 // play cursor moves at the device's pace even when the stream falls behind:
 // an underrun skips sound (a click) rather than delaying all that follows.
 class PlaybackBuffer final : public IDirectSoundBuffer {
@@ -136,8 +138,8 @@ class PlaybackBuffer final : public IDirectSoundBuffer {
   }
 
   // Only looping play: the program streams through the ring. Play with the
-  // sound server out of reach fails with DSERR_BUFFERLOST and leaves the
-  // buffer lost, so the writer's Restore starts it once the server is back.
+  // sound server out of reach (restarting, most likely, since the buffer was
+  // made) plays silence at the device's pace until the server is back.
   HRESULT STDMETHODCALLTYPE Play(DWORD, DWORD, DWORD flags) override {
     if ((flags & DSBPLAY_LOOPING) == 0) {
       return DSERR_UNSUPPORTED;

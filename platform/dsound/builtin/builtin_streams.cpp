@@ -18,8 +18,9 @@ constexpr std::uint64_t kMaxBacklogSeconds = 1;
 
 class BuiltinStream final : public DeviceStream, public ClockedStream {
  public:
-  BuiltinStream(Direction direction, SoundRing& ring)
+  BuiltinStream(Direction direction, SoundRing& ring, bool standIn)
       : direction_(direction),
+        standIn_(standIn),
         ring_(ring),
         tone_(ring.format()),
         chunkFrames_(ring.format().nSamplesPerSec / kChunkDivisor + 1) {}
@@ -57,15 +58,22 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
   void Move(DWORD frames) {
     const DWORD bytes = frames * ring_.format().nBlockAlign;
     if (direction_ == Direction::kCapture) {
+      if (standIn_) {
+        ring_.Capture(nullptr, bytes);
+        return;
+      }
       tone_.Fill(scratch_.get(), frames);
       ring_.Capture(scratch_.get(), bytes);
     } else {
       ring_.Render(scratch_.get(), bytes);
-      BuiltinClock::Get().Tap(scratch_.get(), bytes, ring_.format());
+      if (!standIn_) {
+        BuiltinClock::Get().Tap(scratch_.get(), bytes, ring_.format());
+      }
     }
   }
 
   const Direction direction_;
+  const bool standIn_;  // silence in, nothing out: a device that is away
   SoundRing& ring_;
   TestTone tone_;
   const DWORD chunkFrames_;
@@ -74,17 +82,27 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
   std::uint64_t framesDone_ = 0;
 };
 
-}  // namespace
-
-std::unique_ptr<DeviceStream> OpenBuiltinStream(Direction direction, SoundRing& ring,
-                                                HRESULT* result) {
-  auto stream = std::make_unique<BuiltinStream>(direction, ring);
+std::unique_ptr<DeviceStream> Open(Direction direction, SoundRing& ring, bool standIn,
+                                   HRESULT* result) {
+  auto stream = std::make_unique<BuiltinStream>(direction, ring, standIn);
   if (!stream->Start()) {
     *result = DSERR_OUTOFMEMORY;
     return nullptr;
   }
   *result = DS_OK;
   return stream;
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceStream> OpenBuiltinStream(Direction direction, SoundRing& ring,
+                                                HRESULT* result) {
+  return Open(direction, ring, false, result);
+}
+
+std::unique_ptr<DeviceStream> OpenStandInStream(Direction direction, SoundRing& ring) {
+  HRESULT result = DS_OK;
+  return Open(direction, ring, true, &result);
 }
 
 }  // namespace twplat::sound

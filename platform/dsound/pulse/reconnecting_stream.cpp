@@ -1,0 +1,137 @@
+#include "platform/dsound/pulse/reconnecting_stream.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "platform/dsound/builtin/builtin_streams.h"
+#include "platform/dsound/pulse/pulse_devices.h"
+#include "platform/dsound/pulse/pulse_stream.h"
+
+namespace twplat::sound {
+namespace {
+
+// How soon a failed stream is noticed; the ring's cursor stands still for at
+// most this long before the stand-in moves it.
+constexpr std::chrono::milliseconds kWatchStep{20};
+// How often a server that is away is asked for again. A refused connection
+// to a local socket costs well under a millisecond.
+constexpr std::chrono::milliseconds kRetryStep{250};
+
+bool DeviceListed(const DeviceChoice& device) {
+  PulseDeviceList list;
+  if (!ListPulseDevices(device.direction, &list)) {
+    return true;  // unknown: the stream itself will tell
+  }
+  for (const PulseDevice& listed : list.devices) {
+    if (listed.name == device.name) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The one thread of a stream that watches the server stream (none at first
+// when the server was away at the start), stands in for it while the server
+// is away and reconnects. The stream being replaced is
+// always destroyed before the next one starts, so one device side at a time
+// moves the ring.
+class ReconnectingStream final : public DeviceStream {
+ public:
+  ReconnectingStream(const DeviceChoice& device, SoundRing& ring,
+                     std::unique_ptr<DeviceStream> server)
+      : device_(device), ring_(ring), server_(std::move(server)) {
+    watcher_ = std::thread([this] { Watch(); });
+  }
+
+  ~ReconnectingStream() override {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    watcher_.join();
+  }
+
+  // The buffer never sees the server's loss.
+  bool Failed() const override { return false; }
+
+ private:
+  void Watch();
+  bool CoverOutage();
+  bool Reconnect();
+  // Sleeps for step; true when the stream is being destroyed.
+  bool Quit(std::chrono::milliseconds step);
+
+  const DeviceChoice device_;
+  SoundRing& ring_;
+  std::unique_ptr<DeviceStream> server_;   // watcher thread only
+  std::unique_ptr<DeviceStream> standIn_;  // watcher thread only
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool quit_ = false;
+  std::thread watcher_;
+};
+
+void ReconnectingStream::Watch() {
+  while (!Quit(kWatchStep)) {
+    if ((server_ == nullptr || server_->Failed()) && !CoverOutage()) {
+      return;
+    }
+  }
+}
+
+// From the loss of the server stream until a new one runs; false when the
+// stream is destroyed first.
+bool ReconnectingStream::CoverOutage() {
+  server_.reset();
+  standIn_ = OpenStandInStream(device_.direction, ring_);
+  std::fprintf(stderr,
+               "Tonewire: the sound server went away; %s goes on with silence until it is back\n",
+               device_.direction == Direction::kCapture ? "capture" : "playback");
+  std::fflush(stderr);
+  while (!Quit(kRetryStep)) {
+    if (PulseReachable() && Reconnect()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The stand-in stops before the new stream can touch the ring, and starts
+// again if no stream could be made.
+bool ReconnectingStream::Reconnect() {
+  DeviceChoice device = device_;
+  if (!device.name.empty() && !DeviceListed(device)) {
+    device.name.clear();  // the server's default device
+  }
+  standIn_.reset();
+  HRESULT result = DS_OK;
+  server_ = OpenPulseStream(device, ring_, &result);
+  if (server_ == nullptr) {
+    standIn_ = OpenStandInStream(device_.direction, ring_);
+    return false;
+  }
+  return true;
+}
+
+bool ReconnectingStream::Quit(std::chrono::milliseconds step) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return wake_.wait_for(lock, step, [this] { return quit_; });
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceStream> OpenReconnectingStream(const DeviceChoice& device, SoundRing& ring,
+                                                     bool startAway, HRESULT* result) {
+  std::unique_ptr<DeviceStream> server = OpenPulseStream(device, ring, result);
+  if (server == nullptr && !(startAway && *result == DSERR_BUFFERLOST)) {
+    return nullptr;
+  }
+  *result = DS_OK;
+  return std::make_unique<ReconnectingStream>(device, ring, std::move(server));
+}
+
+}  // namespace twplat::sound
