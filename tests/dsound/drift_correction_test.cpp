@@ -1,0 +1,177 @@
+// The drift correction against a simulated pair of clocks: a sender that
+// makes 24576-byte chunks at its own pace, a socket backlog, a writer that
+// puts chunks into a quarter-second ring, and a device that takes sound out
+// every 10 ms at its own pace times the correction's ratio. Time moves in
+// 1 ms steps, so every run is exact and takes a fraction of a second.
+#include "platform/dsound/drift_correction.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+using twplat::sound::DriftCorrection;
+
+constexpr std::uint32_t kChunk = 24576;
+
+struct Pair {
+  double senderPpm = 0;
+  double devicePpm = 0;
+  std::uint32_t bytesPerSecond = 176400;
+  std::uint32_t frameBytes = 4;
+  bool wholeChunks = true;  // the writer waits for room for a whole chunk
+  bool corrected = true;
+};
+
+struct Outcome {
+  int underruns = 0;       // device steps that found the ring empty while playing
+  int laterUnderruns = 0;  // those after the first minute
+  // Sound queued between sender and device (backlog + ring), in seconds,
+  // as each chunk is sent: the stream's latency less constants. The median
+  // of each minute, as the benchmark takes it.
+  std::vector<double> minuteMedians;
+  double ratioMin = 1;
+  double ratioMax = 1;
+  double largestStep = 0;
+};
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Largest less least of the minute medians.
+double Drift(const Outcome& outcome) {
+  const auto [least, most] =
+      std::minmax_element(outcome.minuteMedians.begin(), outcome.minuteMedians.end());
+  return *most - *least;
+}
+
+// seconds of simulated time; queue figures only after measureFrom.
+Outcome Simulate(const Pair& pair, double seconds, double measureFrom) {
+  const std::uint32_t ring = pair.bytesPerSecond / 4 / pair.frameBytes * pair.frameBytes;
+  DriftCorrection correction(ring, pair.bytesPerSecond);
+  Outcome outcome;
+  std::uint64_t sent = 0, written = 0, played = 0;
+  double senderDue = 0, deviceDue = 0, ratio = 1;
+  bool playing = false;
+  std::vector<double> minute;
+  for (long ms = 0; ms < static_cast<long>(seconds * 1000); ++ms) {
+    senderDue += pair.bytesPerSecond * (1 + pair.senderPpm * 1e-6) / 1000;
+    while (senderDue - static_cast<double>(sent) >= kChunk) {
+      sent += kChunk;
+      const double queued = static_cast<double>(sent - played) / pair.bytesPerSecond;
+      if (ms >= measureFrom * 1000) {
+        minute.push_back(queued);
+      }
+    }
+    if (ms % 60000 == 59999 && !minute.empty()) {
+      outcome.minuteMedians.push_back(Median(minute));
+      minute.clear();
+    }
+    // Playback starts once the writer has to wait for room, or with the
+    // second chunk.
+    const std::uint64_t room = ring - (written - played);
+    const std::uint64_t waiting = sent - written;
+    const std::uint64_t wanted = pair.wholeChunks ? std::min<std::uint64_t>(waiting, kChunk) : 1;
+    if (waiting > 0 && room >= wanted) {
+      written += pair.wholeChunks ? wanted : std::min(waiting, room);
+    }
+    playing = playing || written >= 2 * kChunk ||
+              (waiting > 0 && sent - written > 0 && ring - (written - played) < wanted);
+    if (!playing || ms % 10 != 0) {
+      continue;
+    }
+    deviceDue += pair.bytesPerSecond * (1 + pair.devicePpm * 1e-6) * ratio / 100;
+    auto take = static_cast<std::uint64_t>(deviceDue) - played;
+    take -= take % pair.frameBytes;
+    if (written - played < take) {
+      ++outcome.underruns;
+      outcome.laterUnderruns += ms >= measureFrom * 1000 ? 1 : 0;
+      take = written - played;  // the device plays silence for the rest
+      deviceDue = static_cast<double>(played + take);
+    }
+    played += take;
+    if (pair.corrected) {
+      ratio = correction.Update(written - played, static_cast<std::uint32_t>(take));
+      outcome.ratioMin = std::min(outcome.ratioMin, ratio);
+      outcome.ratioMax = std::max(outcome.ratioMax, ratio);
+    }
+  }
+  outcome.largestStep = correction.largestStep();
+  return outcome;
+}
+
+constexpr double kTenMinutes = 600;
+constexpr double kFirstMinute = 60;
+
+// Either clock faster, on either side, and both writers: after the first
+// minute the queue holds within 5 ms and the ring never runs dry.
+TEST(DriftCorrection, HoldsTheQueueSteadyWhicheverClockIsFaster) {
+  const Pair pairs[] = {{2000, 0},
+                        {-2000, 0},
+                        {0, 2000},
+                        {0, -2000},
+                        {4000, 0, 176400, 4, false},
+                        {-4000, 0, 176400, 4, false},
+                        {0, 0}};
+  for (const Pair& pair : pairs) {
+    SCOPED_TRACE(testing::Message() << "sender " << pair.senderPpm << " ppm, device "
+                                    << pair.devicePpm << " ppm, whole chunks " << pair.wholeChunks);
+    const Outcome outcome = Simulate(pair, kTenMinutes, kFirstMinute);
+    EXPECT_EQ(outcome.underruns, 0);
+    EXPECT_LE(Drift(outcome), 0.005);
+    EXPECT_GE(outcome.ratioMin, 1 - DriftCorrection::kMaxDeviation);
+    EXPECT_LE(outcome.ratioMax, 1 + DriftCorrection::kMaxDeviation);
+    EXPECT_LE(outcome.largestStep, DriftCorrection::kMaxStep + 1e-12);
+    EXPECT_GT(outcome.largestStep, 0.0);
+  }
+}
+
+// Without the correction the same pairs drift: the backlog grows by 2 ms a
+// second, or the ring runs dry, so the simulation can tell the two apart.
+TEST(DriftCorrection, WithoutItTheSamePairsDriftOrRunDry) {
+  Pair faster{2000, 0};
+  faster.corrected = false;
+  const Outcome growing = Simulate(faster, kTenMinutes, kFirstMinute);
+  EXPECT_GT(Drift(growing), 0.9);  // 2 ms a second over the nine minutes measured
+  Pair slower{-2000, 0};
+  slower.corrected = false;
+  EXPECT_GT(Simulate(slower, kTenMinutes, kFirstMinute).underruns, 0);
+}
+
+// Mono 16-bit at 44100 Hz: a chunk (278 ms) is longer than the ring
+// (250 ms), so the ring is full for a while after each chunk and some of
+// the chunk waits in the socket. The low point still finds the headroom
+// (the start, where the first chunk alone cannot fill the ring, may run dry).
+TEST(DriftCorrection, FollowsAFormatWhoseChunkIsLongerThanTheRing) {
+  for (double ppm : {-2000.0, 0.0, 2000.0}) {
+    SCOPED_TRACE(ppm);
+    const Outcome outcome = Simulate({ppm, 0, 88200, 2, false}, kTenMinutes, kFirstMinute);
+    EXPECT_EQ(outcome.laterUnderruns, 0);
+    EXPECT_LE(Drift(outcome), 0.005);
+  }
+}
+
+// A ring that stays empty (the sender went quiet) slows the device by the
+// limit at most, one bounded step at a time, and a full ring speeds it up.
+TEST(DriftCorrection, StaysWithinItsLimitsWhenTheRingIsEmptyOrFull) {
+  for (std::uint64_t fill : {std::uint64_t{0}, std::uint64_t{44100}}) {
+    DriftCorrection correction(44100, 176400);
+    double previous = 1;
+    for (int step = 0; step < 10000; ++step) {
+      const double ratio = correction.Update(fill, 1764);
+      EXPECT_LE(std::fabs(ratio - previous), DriftCorrection::kMaxStep + 1e-12);
+      previous = ratio;
+    }
+    const double limit =
+        fill == 0 ? 1 - DriftCorrection::kMaxDeviation : 1 + DriftCorrection::kMaxDeviation;
+    EXPECT_NEAR(previous, limit, 1e-9);
+  }
+}
+
+}  // namespace
