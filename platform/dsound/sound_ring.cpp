@@ -54,13 +54,19 @@ HRESULT SoundRing::Unlock(LPVOID region1, DWORD bytes1, LPVOID region2, DWORD by
     return DSERR_INVALIDPARAM;
   }
   if (writeBack) {
+    DWORD end = 0;
     if (region1 != nullptr) {
       const auto* start = static_cast<const BYTE*>(region1);
       CopyIn(static_cast<DWORD>(start - staging_.get()), start, bytes1);
+      end = static_cast<DWORD>(start - staging_.get()) + bytes1;
     }
-    if (region2 != nullptr) {
+    if (region2 != nullptr && bytes2 > 0) {
       const auto* start = static_cast<const BYTE*>(region2);
       CopyIn(static_cast<DWORD>(start - staging_.get()), start, bytes2);
+      end = static_cast<DWORD>(start - staging_.get()) + bytes2;
+    }
+    if (bytes1 + static_cast<std::uint64_t>(bytes2) > 0) {
+      NoteWrittenTo(end % size_);
     }
     published_.fetch_add(1, std::memory_order_release);
   }
@@ -124,6 +130,21 @@ void SoundRing::Capture(const BYTE* in, DWORD bytes) {
                 std::memory_order_release);
   moved_.fetch_add(bytes, std::memory_order_relaxed);
   SignalReached(from, bytes);
+}
+
+// A span the program writes lies ahead of the cursor: it ends within one
+// ring of it, and a span ending right at the cursor filled the whole ring.
+void SoundRing::NoteWrittenTo(DWORD endOffset) {
+  const std::uint64_t moved = moved_.load(std::memory_order_relaxed);
+  const auto cursor = static_cast<DWORD>(moved % size_);
+  const DWORD ahead = endOffset > cursor ? endOffset - cursor : endOffset + size_ - cursor;
+  writtenTo_.store(moved + ahead, std::memory_order_relaxed);
+}
+
+std::uint64_t SoundRing::Queued() const {
+  const std::uint64_t written = writtenTo_.load(std::memory_order_relaxed);
+  const std::uint64_t moved = moved_.load(std::memory_order_relaxed);
+  return written > moved ? written - moved : 0;
 }
 
 void SoundRing::ReleaseNotifications() {

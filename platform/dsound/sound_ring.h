@@ -61,6 +61,9 @@ class SoundRing {
 
   // Bytes moved by the device side since the ring was made.
   std::uint64_t BytesMoved() const { return moved_.load(std::memory_order_relaxed); }
+  // Playback: bytes the program has written ahead of the cursor and the
+  // device has not taken yet; 0 once the device has passed them.
+  std::uint64_t Queued() const;
 
  private:
   struct Notification {
@@ -73,6 +76,7 @@ class SoundRing {
   bool InStaging(LPVOID region, DWORD bytes) const;
   void CopyOut(DWORD offset, BYTE* out, DWORD bytes) const;
   void CopyIn(DWORD offset, const BYTE* in, DWORD bytes);
+  void NoteWrittenTo(DWORD endOffset);
 
   WAVEFORMATEX format_{};
   DWORD size_ = 0;
@@ -82,6 +86,9 @@ class SoundRing {
   std::atomic<std::uint32_t> published_{0};
   std::atomic<std::int32_t> gain_{65536};
   std::atomic<std::uint64_t> moved_{0};
+  // Where the last written span ends, counted like moved_ (so the ring's
+  // offset is this modulo size_).
+  std::atomic<std::uint64_t> writtenTo_{0};
   std::vector<Notification> notifications_;
 };
 

@@ -176,3 +176,24 @@ TEST_F(RingTest, CaptureStoresAtTheCursorAndAHoleIsSilence) {
 }
 
 }  // namespace
+
+// What the drift correction reads: the bytes written ahead of the cursor,
+// across the end, a full ring, and nothing once the device has passed them.
+TEST_F(RingTest, QueuedCountsWrittenBytesAheadOfTheCursorUntilTheyArePlayed) {
+  BYTE out[100];
+  EXPECT_EQ(ring_.Queued(), 0u);
+  Write(0, std::vector<BYTE>(60, 1));
+  EXPECT_EQ(ring_.Queued(), 60u);
+  ring_.Render(out, 50);
+  EXPECT_EQ(ring_.Queued(), 10u);
+  Write(60, std::vector<BYTE>(70, 2));  // wraps: ends at 30, cursor at 50
+  EXPECT_EQ(ring_.Queued(), 80u);
+  Write(30, std::vector<BYTE>(20, 3));  // up to the cursor: the ring is full
+  EXPECT_EQ(ring_.Queued(), 100u);
+  ring_.Render(out, 100);
+  EXPECT_EQ(ring_.Queued(), 0u);
+  ring_.Render(out, 30);  // an underrun: the device went on past the writer
+  EXPECT_EQ(ring_.Queued(), 0u);
+  Write(80, std::vector<BYTE>(5, 4));
+  EXPECT_EQ(ring_.Queued(), 5u);
+}

@@ -1,6 +1,9 @@
 #include "platform/dsound/builtin/builtin_clock.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 namespace twplat::sound {
 namespace {
@@ -9,7 +12,49 @@ namespace {
 // server stream, at a negligible cost in wake-ups.
 constexpr std::chrono::milliseconds kTick{5};
 
+// A value that is not whole ppm in range is ignored, with a message: the
+// clock then runs at its true pace.
+std::int32_t ClockPpmFromEnvironment() {
+  const char* text = std::getenv("TONEWIRE_BUILTIN_CLOCK_PPM");
+  std::int32_t ppm = 0;
+  if (text != nullptr && !ParseClockPpm(text, &ppm)) {
+    std::fprintf(stderr,
+                 "TONEWIRE_BUILTIN_CLOCK_PPM=%s ignored: give whole parts per million from %d "
+                 "to %d; the built-in devices keep true time\n",
+                 text, -kMaxClockPpm, kMaxClockPpm);
+    ppm = 0;
+  }
+  return ppm;
+}
+
 }  // namespace
+
+bool ParseClockPpm(const char* text, std::int32_t* ppm) {
+  if (text == nullptr || *text == '\0') {
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < -kMaxClockPpm || value > kMaxClockPpm) {
+    return false;
+  }
+  *ppm = static_cast<std::int32_t>(value);
+  return true;
+}
+
+BuiltinClock::BuiltinClock()
+    : epoch_(std::chrono::steady_clock::now()), ppm_(ClockPpmFromEnvironment()) {}
+
+std::chrono::steady_clock::time_point BuiltinClock::Now() const {
+  const auto real = std::chrono::steady_clock::now();
+  if (ppm_ == 0) {
+    return real;
+  }
+  const std::chrono::duration<double, std::nano> since = real - epoch_;
+  const std::chrono::duration<double, std::nano> skew = since * (ppm_ * 1e-6);
+  return real + std::chrono::duration_cast<std::chrono::steady_clock::duration>(skew);
+}
 
 BuiltinClock& BuiltinClock::Get() {
   static BuiltinClock clock;
@@ -64,8 +109,9 @@ void BuiltinClock::Run() {
       continue;
     }
     const auto now = std::chrono::steady_clock::now();
+    const auto deviceNow = Now();
     for (ClockedStream* stream : streams_) {
-      stream->Advance(now);
+      stream->Advance(deviceNow);
     }
     wake_.wait_until(lock, now + kTick);
   }

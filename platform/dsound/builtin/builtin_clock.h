@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -23,10 +24,22 @@ class ClockedStream {
   virtual void Advance(std::chrono::steady_clock::time_point now) = 0;
 };
 
+// The built-in devices keep the time of their own clock: the monotonic clock
+// run fast or slow by TONEWIRE_BUILTIN_CLOCK_PPM parts per million (default
+// 0), so that one machine can stand for two whose sound cards differ.
+inline constexpr std::int32_t kMaxClockPpm = 100000;  // 10 %
+
+// Whole parts per million, -kMaxClockPpm .. kMaxClockPpm; false otherwise.
+bool ParseClockPpm(const char* text, std::int32_t* ppm);
+
 class BuiltinClock {
  public:
   static BuiltinClock& Get();
   ~BuiltinClock();
+
+  // The devices' time now; streams measure their pace against it.
+  std::chrono::steady_clock::time_point Now() const;
+  std::int32_t ppm() const { return ppm_; }
 
   void Add(ClockedStream* stream);
   // When this returns, stream is no longer advanced.
@@ -37,7 +50,7 @@ class BuiltinClock {
   void Tap(const BYTE* bytes, DWORD count, const WAVEFORMATEX& format);
 
  private:
-  BuiltinClock() = default;
+  BuiltinClock();
   void Run();
 
   std::mutex mutex_;
@@ -45,6 +58,8 @@ class BuiltinClock {
   std::vector<ClockedStream*> streams_;
   BuiltinOutputTap* tap_ = nullptr;
   bool quit_ = false;
+  const std::chrono::steady_clock::time_point epoch_;
+  const std::int32_t ppm_;
   std::thread thread_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "platform/dsound/builtin/builtin_clock.h"
 #include "platform/dsound/builtin/test_tone.h"
+#include "platform/dsound/drift_correction.h"
 
 namespace twplat::sound {
 namespace {
@@ -23,7 +24,9 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
         standIn_(standIn),
         ring_(ring),
         tone_(ring.format()),
-        chunkFrames_(ring.format().nSamplesPerSec / kChunkDivisor + 1) {}
+        chunkFrames_(ring.format().nSamplesPerSec / kChunkDivisor + 1),
+        correcting_(direction == Direction::kPlayback && DriftCorrectionEnabled()),
+        correction_(ring.size(), ring.format().nAvgBytesPerSec) {}
 
   ~BuiltinStream() override { BuiltinClock::Get().Remove(this); }
 
@@ -32,29 +35,41 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
     if (scratch_ == nullptr) {
       return false;
     }
-    start_ = std::chrono::steady_clock::now();
+    anchor_ = BuiltinClock::Get().Now();
     BuiltinClock::Get().Add(this);
     return true;
   }
 
   bool Failed() const override { return false; }
 
+  // Frames come due at the format's rate times the correction's ratio, on
+  // the devices' clock; a new ratio counts from the moment it was set.
   void Advance(std::chrono::steady_clock::time_point now) override {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start_);
     const std::uint64_t rate = ring_.format().nSamplesPerSec;
-    const std::uint64_t due = static_cast<std::uint64_t>(elapsed.count()) * rate / 1000000000ULL;
-    if (due > framesDone_ + kMaxBacklogSeconds * rate) {
-      framesDone_ = due - chunkFrames_;
+    const double due = FramesDue(now);
+    const auto dueFrames = static_cast<std::uint64_t>(due);
+    if (dueFrames > framesDone_ + kMaxBacklogSeconds * rate) {
+      framesDone_ = dueFrames - chunkFrames_;
     }
-    while (framesDone_ < due) {
+    while (framesDone_ < dueFrames) {
       const auto frames =
-          static_cast<DWORD>(std::min<std::uint64_t>(due - framesDone_, chunkFrames_));
+          static_cast<DWORD>(std::min<std::uint64_t>(dueFrames - framesDone_, chunkFrames_));
       Move(frames);
       framesDone_ += frames;
+    }
+    if (ratio_ != nextRatio_) {
+      anchorFrames_ = due;
+      anchor_ = now;
+      ratio_ = nextRatio_;
     }
   }
 
  private:
+  double FramesDue(std::chrono::steady_clock::time_point now) const {
+    const std::chrono::duration<double> elapsed = now - anchor_;
+    return anchorFrames_ + elapsed.count() * ring_.format().nSamplesPerSec * ratio_;
+  }
+
   void Move(DWORD frames) {
     const DWORD bytes = frames * ring_.format().nBlockAlign;
     if (direction_ == Direction::kCapture) {
@@ -66,8 +81,12 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
       ring_.Capture(scratch_.get(), bytes);
     } else {
       ring_.Render(scratch_.get(), bytes);
-      if (!standIn_) {
-        BuiltinClock::Get().Tap(scratch_.get(), bytes, ring_.format());
+      if (standIn_) {
+        return;
+      }
+      BuiltinClock::Get().Tap(scratch_.get(), bytes, ring_.format());
+      if (correcting_) {
+        nextRatio_ = correction_.Update(ring_.Queued(), bytes);
       }
     }
   }
@@ -77,8 +96,13 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
   SoundRing& ring_;
   TestTone tone_;
   const DWORD chunkFrames_;
+  const bool correcting_;
+  DriftCorrection correction_;
   std::unique_ptr<BYTE[]> scratch_;
-  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point anchor_;
+  double anchorFrames_ = 0;
+  double ratio_ = 1.0;
+  double nextRatio_ = 1.0;
   std::uint64_t framesDone_ = 0;
 };
 

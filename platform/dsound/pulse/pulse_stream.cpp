@@ -3,9 +3,11 @@
 #include <pulse/rtclock.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 
 #include "platform/dsound/capture_pacer.h"
+#include "platform/dsound/drift_correction.h"
 #include "platform/dsound/pulse/handover.h"
 #include "platform/dsound/pulse/pulse_connection.h"
 
@@ -62,7 +64,12 @@ pa_sample_format_t SampleFormat(WORD bitsPerSample) {
 
 class PulseStream final : public DeviceStream {
  public:
-  PulseStream(Direction direction, SoundRing& ring) : direction_(direction), ring_(ring) {}
+  PulseStream(Direction direction, SoundRing& ring)
+      : direction_(direction),
+        ring_(ring),
+        correcting_(direction == Direction::kPlayback && DriftCorrectionEnabled()),
+        correction_(ring.size(), ring.format().nAvgBytesPerSec),
+        rate_(ring.format().nSamplesPerSec) {}
 
   ~PulseStream() override {
     if (stream_ != nullptr) {
@@ -84,6 +91,7 @@ class PulseStream final : public DeviceStream {
   bool StartPacing(PulseSession& session);
   void Pace();
   void Detach();
+  void Correct(pa_stream* stream, size_t played);
 
   static void OnState(pa_stream* stream, void* self);
   static void OnWrite(pa_stream* stream, size_t bytes, void* self);
@@ -99,6 +107,10 @@ class PulseStream final : public DeviceStream {
   CapturePacer pacer_;
   pa_time_event* paceStep_ = nullptr;
   std::atomic<bool> failed_{false};
+  // Main loop thread only, once the stream runs.
+  const bool correcting_;
+  DriftCorrection correction_;
+  uint32_t rate_;  // the stream's present rate, Hz
 };
 
 HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
@@ -137,8 +149,13 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
   attributes.minreq = static_cast<uint32_t>(-1);
   attributes.tlength = static_cast<uint32_t>(-1);
   attributes.fragsize = static_cast<uint32_t>(-1);
-  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
+  auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
   if (direction_ == Direction::kPlayback) {
+    // The server resamples a variable-rate stream to the sink: the drift
+    // correction only tells it the rate, and our callback stays a copy.
+    if (correcting_) {
+      flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_VARIABLE_RATE);
+    }
     attributes.tlength = static_cast<uint32_t>(
         pa_usec_to_bytes(BufferingUs("TONEWIRE_PLAYBACK_QUEUE_MS", kPlaybackQueueUs), &spec));
     attributes.minreq = static_cast<uint32_t>(
@@ -235,7 +252,26 @@ void PulseStream::OnWrite(pa_stream* stream, size_t bytes, void* self) {
     }
     owner->ring_.Render(static_cast<BYTE*>(data), static_cast<DWORD>(granted));
     pa_stream_write(stream, data, granted, nullptr, 0, PA_SEEK_RELATIVE);
+    owner->Correct(stream, granted);
     bytes = granted < bytes ? bytes - granted : 0;
+  }
+}
+
+// The server takes whole hertz: at 44100 Hz a step of 23 ppm, fine enough
+// for a loop that holds the ring's low point on average.
+void PulseStream::Correct(pa_stream* stream, size_t played) {
+  if (!correcting_) {
+    return;
+  }
+  const double ratio = correction_.Update(ring_.Queued(), static_cast<std::uint32_t>(played));
+  const auto rate = static_cast<uint32_t>(std::lround(ring_.format().nSamplesPerSec * ratio));
+  if (rate == rate_) {
+    return;
+  }
+  rate_ = rate;
+  pa_operation* operation = pa_stream_update_sample_rate(stream, rate, nullptr, nullptr);
+  if (operation != nullptr) {
+    pa_operation_unref(operation);
   }
 }
 
