@@ -108,11 +108,11 @@ std::vector<double> MatchClicks(const std::vector<Click>& sent, const std::vecto
 }
 
 Continuity CheckContinuity(const std::vector<double>& samples, size_t from, size_t to,
-                           const std::vector<Click>& clicks) {
+                           const std::vector<Click>& clicks, double toneHz, double toneAmplitude) {
   Continuity found;
   found.quietestDb = std::numeric_limits<double>::infinity();
   to = std::min(to, samples.size());
-  const double toneRms = kToneAmplitude / std::numbers::sqrt2;
+  const double toneRms = toneAmplitude / std::numbers::sqrt2;
   bool inGap = false;
   for (size_t at = from; at + kWindowFrames <= to; at += kWindowStep) {
     const double level = 20 * std::log10(std::max(Rms(samples, at, kWindowFrames), 1e-9) / toneRms);
@@ -124,7 +124,7 @@ Continuity CheckContinuity(const std::vector<double>& samples, size_t from, size
     }
     inGap = quiet;
   }
-  const double twiceCosine = 2 * std::cos(2 * std::numbers::pi * kToneHz / kRate);
+  const double twiceCosine = 2 * std::cos(2 * std::numbers::pi * toneHz / kRate);
   size_t lastBreak = 0;
   for (size_t i = std::max<size_t>(from, 1); i + 1 < to; ++i) {
     const double leftover = std::fabs(samples[i + 1] + samples[i - 1] - twiceCosine * samples[i]);

@@ -57,7 +57,9 @@ struct Continuity {
   std::vector<double> gapSeconds;  // where each began, from `from` on
   std::vector<double> breakSeconds;
 };
+// toneHz and toneAmplitude: of another steady tone than the click track's.
 Continuity CheckContinuity(const std::vector<double>& samples, size_t from, size_t to,
-                           const std::vector<Click>& clicks);
+                           const std::vector<Click>& clicks, double toneHz = kToneHz,
+                           double toneAmplitude = kToneAmplitude);
 
 }  // namespace twbench

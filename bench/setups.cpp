@@ -51,16 +51,25 @@ bool MakePipe(int ends[2]) { return ::pipe2(ends, O_CLOEXEC) == 0; }
 
 }  // namespace
 
+void TonewireSetup::Configure(std::string clientDevice, std::vector<std::string> clientEnvironment,
+                              std::vector<std::string> serverEnvironment) {
+  clientDevice_ = std::move(clientDevice);
+  clientEnvironment_ = std::move(clientEnvironment);
+  serverEnvironment_ = std::move(serverEnvironment);
+}
+
 std::unique_ptr<twtest::ChildProcess> TonewireSetup::StartCli(
-    const std::vector<std::string>& arguments) {
+    const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
   twtest::ChildOptions options;
+  options.environment = environment;
   options.argv = {cliPath_};
   options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
   return std::make_unique<twtest::ChildProcess>(options);
 }
 
 bool TonewireSetup::StartServerSide(int port, std::string* failure) {
-  server_ = StartCli({"server", "--port", std::to_string(port), "--device", kPlayback});
+  server_ = StartCli({"server", "--port", std::to_string(port), "--device", kPlayback},
+                     serverEnvironment_);
   if (!server_->WaitForLine(kWaiting, kWaitMs)) {
     *failure = "tonewire-cli server did not wait for a client";
     return false;
@@ -69,8 +78,9 @@ bool TonewireSetup::StartServerSide(int port, std::string* failure) {
 }
 
 bool TonewireSetup::StartClientSide(int port, std::string* failure) {
-  client_ =
-      StartCli({"client", "127.0.0.1", "--port", std::to_string(port), "--device", kCaptureEntry});
+  const std::string device = clientDevice_.empty() ? kCaptureEntry : clientDevice_;
+  client_ = StartCli({"client", "127.0.0.1", "--port", std::to_string(port), "--device", device},
+                     clientEnvironment_);
   if (!client_->WaitForLine("Transmitting", kWaitMs)) {
     *failure = "tonewire-cli client did not transmit";
     return false;

@@ -45,6 +45,10 @@ inline constexpr char kStopped[] = "Stopped";
 class TonewireSetup : public Setup {
  public:
   explicit TonewireSetup(std::string cliPath) : cliPath_(std::move(cliPath)) {}
+  // Another capture entry for the client, and NAME=VALUE settings for each
+  // side's environment.
+  void Configure(std::string clientDevice, std::vector<std::string> clientEnvironment,
+                 std::vector<std::string> serverEnvironment);
   std::string name() const override { return "tonewire-cli"; }
   bool StartServerSide(int port, std::string* failure) override;
   bool StartClientSide(int port, std::string* failure) override;
@@ -59,9 +63,13 @@ class TonewireSetup : public Setup {
   bool RestartClient(int port, std::string* failure);
 
  private:
-  std::unique_ptr<twtest::ChildProcess> StartCli(const std::vector<std::string>& arguments);
+  std::unique_ptr<twtest::ChildProcess> StartCli(const std::vector<std::string>& arguments,
+                                                 const std::vector<std::string>& environment);
 
   const std::string cliPath_;
+  std::string clientDevice_;
+  std::vector<std::string> clientEnvironment_;
+  std::vector<std::string> serverEnvironment_;
   std::unique_ptr<twtest::ChildProcess> server_;
   std::unique_ptr<twtest::ChildProcess> client_;
 };

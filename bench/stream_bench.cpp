@@ -17,6 +17,11 @@
 // all (no sound server, no tonewire-cli).
 //
 //   tonewire_stream_bench [--short | --long] [--tonewire-only SECONDS] [--cli PATH]
+//   tonewire_stream_bench --skew PPM [--correction on|off] [--seconds S] [--cli PATH]
+//
+// --skew measures only two clocks (bench/skew_run.h): the Client's built-in
+// clock PPM off, the Server's drift correction on or off, for S seconds
+// (default 600).
 #include <signal.h>
 
 #include <algorithm>
@@ -32,6 +37,7 @@
 #include "bench/click_rig.h"
 #include "bench/click_track.h"
 #include "bench/setups.h"
+#include "bench/skew_run.h"
 #include "net/stream_header.h"
 #include "tests/e2e/sound_rig.h"
 
@@ -48,6 +54,10 @@ struct Settings {
   double playBeforeStopSeconds = 1.5;
   std::string cliPath = TW_CLI_PATH;
   bool tonewireOnly = false;  // one tonewire-cli run and its figures, nothing else
+  bool skew = false;
+  int skewPpm = 0;
+  bool corrected = true;
+  double skewSeconds = 600;
 };
 
 // About 20 s in all, so that it runs with every test run and cannot rot.
@@ -479,6 +489,22 @@ Settings WithCli(Settings settings, const std::string& cliPath) {
   return settings;
 }
 
+bool ParseSkewArgument(const char* option, const char* value, Settings* settings) {
+  char* end = nullptr;
+  if (std::strcmp(option, "--skew") == 0) {
+    settings->skew = true;
+    settings->skewPpm = static_cast<int>(std::strtol(value, &end, 10));
+  } else if (std::strcmp(option, "--seconds") == 0) {
+    settings->skewSeconds = std::strtod(value, &end);
+  } else if (std::strcmp(option, "--correction") == 0) {
+    settings->corrected = std::strcmp(value, "off") != 0;
+    return std::strcmp(value, "on") == 0 || !settings->corrected;
+  } else {
+    return false;
+  }
+  return end != value && *end == '\0';
+}
+
 bool ParseArguments(int argc, char** argv, Settings* settings) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--short") == 0) {
@@ -490,13 +516,31 @@ bool ParseArguments(int argc, char** argv, Settings* settings) {
       settings->tonewireSeconds = std::atof(argv[++i]);
     } else if (std::strcmp(argv[i], "--cli") == 0 && i + 1 < argc) {
       settings->cliPath = argv[++i];
+    } else if (i + 1 < argc && ParseSkewArgument(argv[i], argv[i + 1], settings)) {
+      ++i;
     } else {
-      std::fprintf(stderr, "usage: %s [--short | --long] [--tonewire-only SECONDS] [--cli PATH]\n",
-                   argv[0]);
+      std::fprintf(stderr,
+                   "usage: %s [--short | --long] [--tonewire-only SECONDS] [--cli PATH]\n"
+                   "       %s --skew PPM [--correction on|off] [--seconds S] [--cli PATH]\n",
+                   argv[0], argv[0]);
       return false;
     }
   }
   return true;
+}
+
+int RunSkew(const Settings& settings) {
+  std::printf("Tonewire stream benchmark (skew %+d ppm, correction %s, %.0f s): 127.0.0.1\n",
+              settings.skewPpm, settings.corrected ? "on" : "off", settings.skewSeconds);
+  ClickRig rig;
+  std::string failure;
+  if (!rig.Start(settings.skewSeconds + 60, &failure)) {
+    std::printf("cannot measure: %s\n", failure.c_str());
+    return 1;
+  }
+  PrintSkew({MeasureSkew(rig, settings.cliPath, settings.skewPpm, settings.corrected,
+                         settings.skewSeconds)});
+  return 0;
 }
 
 double LongestRunSeconds(const Settings& settings) {
@@ -505,6 +549,9 @@ double LongestRunSeconds(const Settings& settings) {
 }
 
 int Run(const Settings& settings) {
+  if (settings.skew) {
+    return RunSkew(settings);
+  }
   std::printf(
       "Tonewire stream benchmark (%s): 127.0.0.1, a private sound server, "
       "44100 Hz 2 ch 16 bit\n",
