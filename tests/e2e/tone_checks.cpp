@@ -56,17 +56,40 @@ Stretch QuietestStretch(const std::vector<double>& samples, Span span, size_t wi
   return quietest;
 }
 
-Break LargestBreak(const std::vector<double>& samples, Span span, double frequencyHz) {
+namespace {
+
+// Calls found(index, leftover) for every sample of the span.
+template <typename Found>
+void ForEachLeftover(const std::vector<double>& samples, Span span, double frequencyHz,
+                     Found found) {
   const double twiceCosine = 2 * std::cos(2 * std::numbers::pi * frequencyHz / kRecordRate);
   const size_t end = std::min(samples.size(), span.from + span.count);
-  Break largest;
   for (size_t i = std::max<size_t>(span.from, 1); i + 1 < end; ++i) {
-    const double leftover = std::fabs(samples[i + 1] + samples[i - 1] - twiceCosine * samples[i]);
+    found(i, std::fabs(samples[i + 1] + samples[i - 1] - twiceCosine * samples[i]));
+  }
+}
+
+}  // namespace
+
+Break LargestBreak(const std::vector<double>& samples, Span span, double frequencyHz) {
+  Break largest;
+  ForEachLeftover(samples, span, frequencyHz, [&](size_t i, double leftover) {
     if (leftover > largest.size) {
       largest = Break{leftover, i};
     }
-  }
+  });
   return largest;
+}
+
+std::vector<size_t> BreaksAbove(const std::vector<double>& samples, Span span, double frequencyHz,
+                                double threshold, size_t apart) {
+  std::vector<size_t> found;
+  ForEachLeftover(samples, span, frequencyHz, [&](size_t i, double leftover) {
+    if (leftover > threshold && (found.empty() || i - found.back() > apart)) {
+      found.push_back(i);
+    }
+  });
+  return found;
 }
 
 }  // namespace twtest

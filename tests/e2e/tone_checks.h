@@ -46,4 +46,9 @@ struct Break {
 };
 Break LargestBreak(const std::vector<double>& samples, Span span, double frequencyHz);
 
+// Every break above threshold in the span, as sample indices; leftovers
+// within `apart` samples of the last one found count as the same break.
+std::vector<size_t> BreaksAbove(const std::vector<double>& samples, Span span, double frequencyHz,
+                                double threshold, size_t apart);
+
 }  // namespace twtest

@@ -1,0 +1,124 @@
+// Two sound clocks on one machine: a tonewire-cli Client captures the
+// built-in "Test tone" with its built-in clock 2000 ppm slow, a tonewire-cli
+// Server plays it into "Speakers" on the private sound server, and the
+// server's recorder records "Speakers.monitor" for two minutes.
+//
+// Without a correction the Server plays at its own pace, so the relayed tone
+// stays at 440 Hz while its ring drains by 2 ms a second and, within the
+// first minute, plays stale sound. The test tone cannot show that as a
+// break: its 440 periods a second fit the quarter-second ring exactly, so a
+// lap of stale sound continues the waveform. What shows it is the pace: a
+// Server that follows the Client plays the tone at the Client's 439.12 Hz.
+// The waveform must stay whole meanwhile (a rate change that clicked would
+// show as a break).
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/sound_rig.h"
+#include "tests/e2e/tone_checks.h"
+#include "tests/support/pulse_environment.h"
+#include "tests/support/signal_analysis.h"
+
+namespace twtest {
+namespace {
+
+constexpr int kClockPpm = -2000;
+constexpr double kStreamSeconds = 120;
+constexpr double kSettleSeconds = 1.0;  // the start of playback is left out
+constexpr double kTestToneHz = 440;
+constexpr double kTestToneRms = 0.2512 / 1.41421356;  // -12 dBFS
+constexpr int kWaitMs = 15000;
+constexpr int kExitMs = 10000;
+constexpr int kPollMs = 100;
+constexpr double kSoundThreshold = 0.01;
+// A clean 16-bit tone leaves about 2 / 32768; a jump by one sample of the
+// 440 Hz test tone leaves about 0.016.
+constexpr double kBreakThreshold = 0.005;
+constexpr size_t kGapWindow = kRecordRate / 50;  // 20 ms
+constexpr double kGapFloorDb = -40;
+// A playback underrun on a machine busy with other work breaks the tone
+// whatever the clocks (seen once in two minutes with other builds running).
+constexpr size_t kToleratedBreaks = 3;
+// The second minute's frequency: the Client's 440 Hz on its clock is
+// 439.12 Hz on ours; the correction has settled by then. 0.1 Hz is a tenth
+// of the difference the skew makes.
+constexpr double kFrequencyTolerance = 0.1;
+
+std::unique_ptr<ChildProcess> StartCli(const std::vector<std::string>& arguments,
+                                       const std::vector<std::string>& environment) {
+  ChildOptions options;
+  options.argv = {TW_CLI_PATH};
+  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+  options.environment = environment;
+  return std::make_unique<ChildProcess>(options);
+}
+
+long WaitForSound(ChildProcess& recorder) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (Clock::now() < deadline) {
+    const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+    const size_t start = FirstAbove(left, kSoundThreshold);
+    if (start < left.size()) {
+      return static_cast<long>(start);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+  return -1;
+}
+
+class TwoClocks : public ::testing::Test {
+ protected:
+  void SetUp() override { TW_REQUIRE_PULSE(); }
+};
+
+TEST_F(TwoClocks, ServerFollowsASlowClientForTwoMinutesWithoutABreak) {
+  const int port = FreeLoopbackPort();
+  auto server = StartCli({"server", "--port", std::to_string(port), "--device", "Speakers"}, {});
+  ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kWaitMs));
+  ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
+  auto client =
+      StartCli({"client", "127.0.0.1", "--port", std::to_string(port), "--device", "Test tone"},
+               {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(kClockPpm)});
+  const long soundStart = WaitForSound(recorder);
+  ASSERT_GE(soundStart, 0) << "no sound from the Server";
+  const auto frames = static_cast<std::uint64_t>(soundStart + kStreamSeconds * kRecordRate);
+  ASSERT_TRUE(recorder.WaitForBytes(frames * kFrameBytes,
+                                    kWaitMs + static_cast<int>(kStreamSeconds * 1000)));
+  client->Signal(SIGTERM);
+  EXPECT_EQ(client->Wait(kExitMs), 0);
+  server->Signal(SIGTERM);
+  EXPECT_EQ(server->Wait(kExitMs), 0);
+
+  const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+  const Span checked{static_cast<size_t>(soundStart + kSettleSeconds * kRecordRate),
+                     static_cast<size_t>((kStreamSeconds - kSettleSeconds) * kRecordRate)};
+  const Stretch quietest = QuietestStretch(left, checked, kGapWindow, kTestToneRms);
+  const std::vector<size_t> breaks =
+      BreaksAbove(left, checked, kTestToneHz, kBreakThreshold, kGapWindow);
+  std::printf("[ measured ] %zu breaks in %.0f s; quietest 20 ms %.2f dB\n", breaks.size(),
+              kStreamSeconds - kSettleSeconds, quietest.levelDb);
+  for (size_t i = 0; i < breaks.size() && i < 10; ++i) {
+    std::printf("[ measured ] break at %.2f s\n",
+                static_cast<double>(breaks[i] - soundStart) / kRecordRate);
+  }
+  EXPECT_GT(quietest.levelDb, kGapFloorDb);
+  EXPECT_LE(breaks.size(), kToleratedBreaks);
+
+  const auto minute = static_cast<size_t>(60 * kRecordRate);
+  const auto secondMinute = left.begin() + soundStart + static_cast<long>(minute);
+  const double hz =
+      FrequencyHz({secondMinute, secondMinute + static_cast<long>(minute)}, kRecordRate);
+  std::printf("[ measured ] second minute at %.3f Hz\n", hz);
+  EXPECT_NEAR(hz, kTestToneHz * (1 + kClockPpm * 1e-6), kFrequencyTolerance);
+}
+
+}  // namespace
+}  // namespace twtest
