@@ -33,19 +33,26 @@ double DriftCorrection::Update(std::uint64_t fillBytes, std::uint32_t playedByte
   soundSeconds_ += playedBytes / bytesPerSecond_;
   if (soundSeconds_ >= kUpdateSeconds) {
     soundSeconds_ -= kUpdateSeconds;
-    lows_[lowCount_ % kMedianOf] = windowLow_;
+    lows_[lowCount_ % kLowsKept] = windowLow_;
     ++lowCount_;
     windowLow_ = static_cast<double>(fillBytes) / bytesPerSecond_;
-    Adjust(MedianLow());
+    Adjust(TypicalLow());
   }
   return ratio_;
 }
 
-double DriftCorrection::MedianLow() const {
-  const std::size_t count = std::min(lowCount_, kMedianOf);
-  std::array<double, kMedianOf> sorted = lows_;
+// The mean of the last lows without the highest and the lowest: one late
+// chunk is left out, and the rest of the jitter averages down.
+double DriftCorrection::TypicalLow() const {
+  const std::size_t count = std::min(lowCount_, kLowsKept);
+  std::array<double, kLowsKept> sorted = lows_;
   std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(count));
-  return sorted[count / 2];
+  const std::size_t trim = count > 2 ? 1 : 0;
+  double sum = 0;
+  for (std::size_t i = trim; i < count - trim; ++i) {
+    sum += sorted[i];
+  }
+  return sum / static_cast<double>(count - 2 * trim);
 }
 
 // Above the target the ring holds more than it needs: play faster.

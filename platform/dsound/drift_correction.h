@@ -12,9 +12,9 @@
 // The low point is the least fill of each second of sound: the moment just
 // before the next chunk lands, so it measures the headroom against an
 // underrun whatever the chunk size, and it sits below the level at which the
-// writer waits for room. A median over the last seconds ignores a single
-// late chunk. The ratio is a PI controller's output, moved at most
-// kMaxStep per second of sound and kept within +-kMaxDeviation.
+// writer waits for room. The last five lows, less the highest and the
+// lowest, are averaged: a single late chunk is left out. The ratio is a PI controller's output,
+// moved at most kMaxStep per second of sound and kept within +-kMaxDeviation.
 //
 // Used on the device thread only; no allocation, no locks.
 #pragma once
@@ -44,16 +44,16 @@ class DriftCorrection {
   double targetSeconds() const { return target_; }
 
  private:
-  static constexpr std::size_t kMedianOf = 5;
+  static constexpr std::size_t kLowsKept = 5;
 
   void Adjust(double lowSeconds);
-  double MedianLow() const;
+  double TypicalLow() const;
 
   const double bytesPerSecond_;
   const double target_;  // seconds of sound queued at the low point
   double soundSeconds_ = 0;
   double windowLow_;
-  std::array<double, kMedianOf> lows_{};
+  std::array<double, kLowsKept> lows_{};
   std::size_t lowCount_ = 0;
   double integral_ = 0;
   double ratio_ = 1.0;
