@@ -1,0 +1,99 @@
+#include "tests/support/pace_check.h"
+
+#include <dsound.h>
+#include <windows.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/support/signal_analysis.h"
+#include "tests/support/sound_helpers.h"
+
+namespace twtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD kRing = 44100;
+constexpr double kBytesPerSecond = 176400;
+constexpr auto kSettle = std::chrono::seconds(10);  // the ratio reaches its limit
+constexpr auto kMeasured = std::chrono::seconds(4);
+
+// A playing buffer and the bytes its play cursor has passed.
+struct Pacer {
+  Held<IDirectSoundBuffer> buffer;
+  DWORD lastCursor = 0;
+  DWORD writeOffset = 0;
+  double played = 0;
+
+  bool Follow() {
+    DWORD play = 0;
+    if (FAILED(buffer->GetCurrentPosition(&play, nullptr))) {
+      return false;
+    }
+    played += (play + kRing - lastCursor) % kRing;
+    lastCursor = play;
+    return true;
+  }
+
+  // Writes up to a frame short of the cursor (the samples stay as they are).
+  bool TopUp() {
+    const DWORD free = (lastCursor + kRing - writeOffset) % kRing;
+    const DWORD bytes = free == 0 ? kRing : free - 4;
+    LPVOID region1 = nullptr;
+    LPVOID region2 = nullptr;
+    DWORD bytes1 = 0;
+    DWORD bytes2 = 0;
+    if (bytes == 0) {
+      return true;
+    }
+    if (FAILED(buffer->Lock(writeOffset, bytes, &region1, &bytes1, &region2, &bytes2, 0)) ||
+        FAILED(buffer->Unlock(region1, bytes1, region2, bytes2))) {
+      return false;
+    }
+    writeOffset = (writeOffset + bytes) % kRing;
+    return true;
+  }
+};
+
+bool Start(IDirectSound* device, Pacer& pacer, bool fill) {
+  WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+  DSBUFFERDESC description = PlaybackDescription(&format, kRing);
+  return SUCCEEDED(device->CreateSoundBuffer(&description, pacer.buffer.out(), nullptr)) &&
+         (!fill || pacer.TopUp()) && SUCCEEDED(pacer.buffer->Play(0, 0, DSBPLAY_LOOPING));
+}
+
+}  // namespace
+
+PaceRatios MeasurePaceRatios(const std::string& name) {
+  PaceRatios ratios;
+  const std::optional<GUID> guid = SoundDeviceNamed(false, name);
+  Held<IDirectSound> device;
+  Pacer full;
+  Pacer empty;
+  if (!guid || FAILED(DirectSoundCreate(&*guid, device.out(), nullptr)) ||
+      !Start(device.get(), full, true) || !Start(device.get(), empty, false)) {
+    ratios.failure = "cannot play on " + name;
+    return ratios;
+  }
+  const Clock::time_point measureFrom = Clock::now() + kSettle;
+  double fullBefore = -1;
+  double emptyBefore = -1;
+  while (Clock::now() < measureFrom + kMeasured) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!full.Follow() || !empty.Follow() || !full.TopUp()) {
+      ratios.failure = "the buffers stopped playing";
+      return ratios;
+    }
+    if (fullBefore < 0 && Clock::now() >= measureFrom) {
+      fullBefore = full.played;
+      emptyBefore = empty.played;
+    }
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - measureFrom).count();
+  ratios.full = (full.played - fullBefore) / seconds / kBytesPerSecond;
+  ratios.empty = (empty.played - emptyBefore) / seconds / kBytesPerSecond;
+  return ratios;
+}
+
+}  // namespace twtest
