@@ -23,7 +23,8 @@ constexpr size_t kPerSecond = 100;  // phase steps
 constexpr int kSoundWaitMs = 15000;
 
 // The tone's phase over a Hann window at frame `at`, as the offset n - f of
-// the Client's sample index from the recorded frame, modulo one period.
+// the Client's sample index from the recorded frame, modulo one period; NAN
+// where the tone is below half its level (a gap has no phase to follow).
 double OffsetModPeriod(const std::vector<double>& samples, size_t at) {
   const double omega = 2 * std::numbers::pi * kTestToneHz / kRate;
   std::complex<double> sum;
@@ -31,6 +32,11 @@ double OffsetModPeriod(const std::vector<double>& samples, size_t at) {
     const double weight = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * k / (kPhaseWindow - 1));
     const double angle = -omega * static_cast<double>(at + k);
     sum += weight * samples[at + k] * std::complex<double>(std::cos(angle), std::sin(angle));
+  }
+  // A steady tone of amplitude A gives |sum| = A / 2 * (the window's sum).
+  const double full = kTestToneAmplitude / 2 * (kPhaseWindow - 1) / 2.0;
+  if (std::abs(sum) < full / 2) {
+    return NAN;
   }
   return (std::arg(sum) + std::numbers::pi / 2) / omega;
 }
@@ -47,7 +53,8 @@ std::vector<double> FollowPhase(const std::vector<double>& relayed, size_t first
   double offset = -static_cast<double>(first);
   const double clientRate = kRate * (1 + ppm * 1e-6);
   for (size_t at = first, step = 0; at + kPhaseWindow <= relayed.size(); at += kPhaseStep, ++step) {
-    offset = Nearest(OffsetModPeriod(relayed, at), offset);
+    const double measured = OffsetModPeriod(relayed, at);
+    offset = std::isnan(measured) ? offset : Nearest(measured, offset);
     if (step % kPerSecond == kPerSecond - 1) {
       const double frame = static_cast<double>(at + kPhaseWindow / 2);
       const double sample = frame + offset;
