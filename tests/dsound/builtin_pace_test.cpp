@@ -9,7 +9,7 @@
 namespace {
 
 // 0.5 % either way once the ratio is at its limit; the cursors are read in
-// 10 ms steps, up to 0.25 % of the 4 s measured.
+// 10 ms steps, and move in steps of up to 20 ms: 0.25 % of the 8 s measured.
 TEST(BuiltinPace, FullRingPlaysFasterAndEmptyRingSlowerThanTheFormat) {
   const twtest::PaceRatios ratios = twtest::MeasurePaceRatios("Silent output");
   ASSERT_TRUE(ratios.failure.empty()) << ratios.failure;

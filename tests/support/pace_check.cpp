@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 constexpr DWORD kRing = 44100;
 constexpr double kBytesPerSecond = 176400;
 constexpr auto kSettle = std::chrono::seconds(10);  // the ratio reaches its limit
-constexpr auto kMeasured = std::chrono::seconds(4);
+constexpr auto kMeasured = std::chrono::seconds(8);
 
 // A playing buffer and the bytes its play cursor has passed.
 struct Pacer {

@@ -14,7 +14,7 @@ struct PaceRatios {
 };
 
 // Two 44100 Hz stereo 16-bit quarter-second buffers on the playback device
-// with this description, played for 14 s; the last 4 s are measured.
+// with this description, played for 18 s; the last 8 s are measured.
 PaceRatios MeasurePaceRatios(const std::string& device);
 
 }  // namespace twtest
