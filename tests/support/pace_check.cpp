@@ -3,7 +3,10 @@
 #include <dsound.h>
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "tests/support/signal_analysis.h"
@@ -94,6 +97,18 @@ PaceRatios MeasurePaceRatios(const std::string& name) {
   ratios.full = (full.played - fullBefore) / seconds / kBytesPerSecond;
   ratios.empty = (empty.played - emptyBefore) / seconds / kBytesPerSecond;
   return ratios;
+}
+
+void ExpectPaceFollowsTheRing(const std::string& device) {
+  const PaceRatios ratios = MeasurePaceRatios(device);
+  ASSERT_TRUE(ratios.failure.empty()) << ratios.failure;
+  std::printf("[ measured ] full ring plays at %.4f, empty ring at %.4f of the rate\n", ratios.full,
+              ratios.empty);
+  EXPECT_GT(ratios.full, 1.0);
+  EXPECT_LT(ratios.empty, 1.0);
+  EXPECT_GT(ratios.full - ratios.empty, 0.005);
+  EXPECT_LT(ratios.full, 1.008);
+  EXPECT_GT(ratios.empty, 0.992);
 }
 
 }  // namespace twtest
