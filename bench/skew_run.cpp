@@ -14,10 +14,12 @@
 namespace twbench {
 namespace {
 
-constexpr double kTestToneHz = 440;
+// Not 440 Hz: 437 Hz does not fit the quarter-second ring a whole number of
+// times (109.25 periods), so a ring that plays stale sound breaks the tone.
+constexpr int kTestToneHz = 437;
 constexpr double kTestToneAmplitude = 0.2512;  // -12 dBFS
 constexpr double kPeriodFrames = kRate / kTestToneHz;
-constexpr size_t kPhaseWindow = 1103;  // 25 ms: 11 periods
+constexpr size_t kPhaseWindow = 1103;  // 25 ms: about 11 periods
 constexpr size_t kPhaseStep = kRate / 100;
 constexpr size_t kPerSecond = 100;  // phase steps
 constexpr int kSoundWaitMs = 15000;
@@ -101,7 +103,9 @@ SkewFigures MeasureSkew(const ClickRig& rig, const std::string& cliPath, int ppm
   figures.ppm = ppm;
   figures.corrected = corrected;
   TonewireSetup setup(cliPath);
-  setup.Configure("Test tone", {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(ppm)},
+  setup.Configure("Test tone",
+                  {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(ppm),
+                   "TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)},
                   {std::string("TONEWIRE_DRIFT_CORRECTION=") + (corrected ? "on" : "off")});
   const int port = twtest::FreeLoopbackPort();
   Clock::time_point heard;

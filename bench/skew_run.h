@@ -3,12 +3,11 @@
 // clock run `ppm` fast or slow; a tonewire-cli Server plays it into
 // "Speakers" on the rig's sound server, with its drift correction on or off.
 //
-// The test tone's phase names the sample being heard (440 Hz: 440 whole
-// periods a second), so following the relayed tone's phase every 10 ms
-// gives the Client's sample index n heard at each recorded frame, starting
-// from n = 0 at the first sound. The latency of that sample is the time since
-// the Client captured it: since "Transmitting" (its capture start), less n
-// samples of the Client's skewed clock.
+// The test tone's phase names the sample being heard (437 Hz, set through
+// TONEWIRE_TEST_TONE_HZ: 437 whole periods a second), so following the relayed tone's phase every
+// 10 ms gives the Client's sample index n heard at each recorded frame, starting from n = 0 at the
+// first sound. The latency of that sample is the time since the Client captured it: since
+// "Transmitting" (its capture start), less n samples of the Client's skewed clock.
 #pragma once
 
 #include <string>

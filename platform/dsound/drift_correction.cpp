@@ -36,23 +36,14 @@ double DriftCorrection::Update(std::uint64_t fillBytes, std::uint32_t playedByte
     lows_[lowCount_ % kLowsKept] = windowLow_;
     ++lowCount_;
     windowLow_ = static_cast<double>(fillBytes) / bytesPerSecond_;
-    Adjust(TypicalLow());
+    Adjust(LeastLow());
   }
   return ratio_;
 }
 
-// The mean of the last lows without the highest and the lowest: one late
-// chunk is left out, and the rest of the jitter averages down.
-double DriftCorrection::TypicalLow() const {
+double DriftCorrection::LeastLow() const {
   const std::size_t count = std::min(lowCount_, kLowsKept);
-  std::array<double, kLowsKept> sorted = lows_;
-  std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(count));
-  const std::size_t trim = count > 2 ? 1 : 0;
-  double sum = 0;
-  for (std::size_t i = trim; i < count - trim; ++i) {
-    sum += sorted[i];
-  }
-  return sum / static_cast<double>(count - 2 * trim);
+  return *std::min_element(lows_.begin(), lows_.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
 // Above the target the ring holds more than it needs: play faster.

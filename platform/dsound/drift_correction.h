@@ -12,9 +12,12 @@
 // The low point is the least fill of each second of sound: the moment just
 // before the next chunk lands, so it measures the headroom against an
 // underrun whatever the chunk size, and it sits below the level at which the
-// writer waits for room. The last five lows, less the highest and the
-// lowest, are averaged: a single late chunk is left out. The ratio is a PI controller's output,
-// moved at most kMaxStep per second of sound and kept within +-kMaxDeviation.
+// writer waits for room. The loop holds the least of the last five lows: a
+// late chunk is exactly what the headroom is for, so it is never averaged
+// away (a loop that held the typical low let jitter run the ring dry, and a
+// ring that runs dry plays stale sound and, once the writer is lapped, a
+// whole ring of lasting delay). The ratio is a PI controller's output, moved
+// at most kMaxStep per second of sound and kept within +-kMaxDeviation.
 //
 // Used on the device thread only; no allocation, no locks.
 #pragma once
@@ -47,7 +50,7 @@ class DriftCorrection {
   static constexpr std::size_t kLowsKept = 5;
 
   void Adjust(double lowSeconds);
-  double TypicalLow() const;
+  double LeastLow() const;
 
   const double bytesPerSecond_;
   const double target_;  // seconds of sound queued at the low point

@@ -1,19 +1,52 @@
 #include "platform/dsound/builtin/test_tone.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <numbers>
 
 namespace twplat::sound {
+
+bool ParseToneHz(const char* text, int* hz) {
+  if (text == nullptr || *text == '\0') {
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < 20 || value > 20000) {
+    return false;
+  }
+  *hz = static_cast<int>(value);
+  return true;
+}
+
+int TestToneHz() {
+  static const int hz = [] {
+    const char* text = std::getenv("TONEWIRE_TEST_TONE_HZ");
+    int chosen = static_cast<int>(kTestToneHz);
+    if (text != nullptr && !ParseToneHz(text, &chosen)) {
+      std::fprintf(stderr,
+                   "TONEWIRE_TEST_TONE_HZ=%s ignored: give whole hertz from 20 to 20000; the "
+                   "test tone stays at %.0f Hz\n",
+                   text, kTestToneHz);
+      chosen = static_cast<int>(kTestToneHz);
+    }
+    return chosen;
+  }();
+  return hz;
+}
 
 void TestTone::Fill(BYTE* out, DWORD frames) {
   const double amplitude = std::pow(10.0, kTestToneDbfs / 20.0);
   const DWORD rate = format_.nSamplesPerSec;
   const WORD sampleBytes = format_.wBitsPerSample / 8;
   for (DWORD i = 0; i < frames; ++i, ++frame_) {
-    // The phase restarts every second: 440 whole cycles fit exactly, and the
-    // angle never loses precision however long the tone runs.
+    // The phase restarts every second: whole hertz make whole cycles, and
+    // the angle never loses precision however long the tone runs.
     const double seconds = static_cast<double>(frame_ % rate) / rate;
-    const double value = amplitude * std::sin(2.0 * std::numbers::pi * kTestToneHz * seconds);
+    const double value = amplitude * std::sin(2.0 * std::numbers::pi * hz_ * seconds);
     for (WORD channel = 0; channel < format_.nChannels; ++channel) {
       WriteSample(out, value);
       out += sampleBytes;

@@ -1,5 +1,9 @@
 // The built-in capture device's signal: a 440 Hz sine at -12 dBFS on every
-// channel, in any PCM format the buffers accept.
+// channel, in any PCM format the buffers accept. TONEWIRE_TEST_TONE_HZ (whole
+// hertz, 20 to 20000, read once) sets another pitch: 440 Hz fits a
+// quarter-second ring exactly (110 periods), so a ring that plays its stale
+// quarter second again continues the waveform; a pitch such as 437 Hz shows
+// that as a break.
 #pragma once
 
 #include <mmsystem.h>
@@ -12,9 +16,15 @@ namespace twplat::sound {
 inline constexpr double kTestToneHz = 440.0;
 inline constexpr double kTestToneDbfs = -12.0;
 
+// Whole hertz, 20 .. 20000; false otherwise.
+bool ParseToneHz(const char* text, int* hz);
+// kTestToneHz or TONEWIRE_TEST_TONE_HZ; anything else is ignored with a
+// message on stderr.
+int TestToneHz();
+
 class TestTone {
  public:
-  explicit TestTone(const WAVEFORMATEX& format) : format_(format) {}
+  explicit TestTone(const WAVEFORMATEX& format) : format_(format), hz_(TestToneHz()) {}
   // Writes frames whole frames, continuing the phase of the previous call.
   void Fill(BYTE* out, DWORD frames);
 
@@ -22,6 +32,7 @@ class TestTone {
   void WriteSample(BYTE* out, double value) const;
 
   WAVEFORMATEX format_;
+  const int hz_;
   std::uint64_t frame_ = 0;
 };
 

@@ -74,8 +74,6 @@ class PulseStream final : public DeviceStream {
   ~PulseStream() override {
     if (stream_ != nullptr) {
       pa_threaded_mainloop_lock(mainloop_);
-      // Takes over what the last callback (a pace step reads paceStep_) left.
-      Handover::Pass();
       Detach();
       pa_threaded_mainloop_unlock(mainloop_);
     }
