@@ -95,7 +95,7 @@ Outcome Simulate(const Pair& pair, double seconds, double measureFrom) {
       written += pair.wholeChunks ? wanted : std::min(waiting, room);
     }
     playing =
-        playing || written >= 2 * kChunk || (waiting > 0 && ring - (written - played) < wanted);
+        playing || written >= 2 * kChunk || (waiting > 0 && arrived - written > 0 && ring - (written - played) < wanted);
     if (!playing || ms % 10 != 0) {
       continue;
     }
