@@ -1,11 +1,14 @@
-// The built-in clock's skew setting: whole ppm within +-10 %, nothing else.
+// The built-in devices' settings: the clock's skew in whole ppm within
+// +-10 %, the test tone's pitch in whole hertz from 20 to 20000; nothing else.
 #include <gtest/gtest.h>
 
 #include "platform/dsound/builtin/builtin_clock.h"
+#include "platform/dsound/builtin/test_tone.h"
 
 namespace {
 
 using twplat::sound::ParseClockPpm;
+using twplat::sound::ParseToneHz;
 
 TEST(ClockPpm, AcceptsWholeSignedPartsPerMillionWithinTenPercent) {
   std::int32_t ppm = 7;
@@ -20,6 +23,22 @@ TEST(ClockPpm, AcceptsWholeSignedPartsPerMillionWithinTenPercent) {
     ppm = 7;
     EXPECT_FALSE(ParseClockPpm(bad, &ppm)) << bad;
     EXPECT_EQ(ppm, 7) << bad;
+  }
+}
+
+TEST(ToneHz, AcceptsWholeHertzFromTwentyToTwentyThousand) {
+  int hz = 7;
+  EXPECT_TRUE(ParseToneHz("437", &hz));
+  EXPECT_EQ(hz, 437);
+  EXPECT_TRUE(ParseToneHz("20", &hz));
+  EXPECT_EQ(hz, 20);
+  EXPECT_TRUE(ParseToneHz("20000", &hz));
+  EXPECT_EQ(hz, 20000);
+  for (const char* bad :
+       {"", "19", "20001", "-440", "440.5", "440Hz", "a", "99999999999999999999"}) {
+    hz = 7;
+    EXPECT_FALSE(ParseToneHz(bad, &hz)) << bad;
+    EXPECT_EQ(hz, 7) << bad;
   }
 }
 
