@@ -94,8 +94,8 @@ Outcome Simulate(const Pair& pair, double seconds, double measureFrom) {
     if (waiting > 0 && room >= wanted) {
       written += pair.wholeChunks ? wanted : std::min(waiting, room);
     }
-    playing =
-        playing || written >= 2 * kChunk || (waiting > 0 && arrived - written > 0 && ring - (written - played) < wanted);
+    playing = playing || written >= 2 * kChunk ||
+              (waiting > 0 && arrived - written > 0 && ring - (written - played) < wanted);
     if (!playing || ms % 10 != 0) {
       continue;
     }
