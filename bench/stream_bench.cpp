@@ -73,11 +73,12 @@ constexpr int kPipelineSmallMs = 20;  // the least that ran without gaps here; s
 // What the constants imply: a sample waits for the rest of its block in the
 // Client's ring; the Server starts playing once two blocks are in, so each
 // block arriving meets one block still queued ahead of it; the sound backend
-// adds its capture fragment and its playback queue (platform/dsound/pulse).
+// adds its capture fragment (platform/dsound/pulse). Its playback queue is
+// filled from the two blocks in the Server's ring, so it adds nothing.
 struct DesignLatency {
   double blockMs = kBlockBytes * 1000.0 / 176400;
   double serverQueueMs = kBlockBytes * 1000.0 / 176400;
-  double deviceMs = 10 + 40;
+  double deviceMs = 25;
   double totalMs() const { return blockMs + serverQueueMs + deviceMs; }
 };
 

@@ -1,17 +1,33 @@
 #include "platform/dsound/sound_ring.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <new>
 
 #include "platform/dsound/pcm_gain.h"
 #include "platform/dsound/sound_format.h"
 
 namespace twplat::sound {
+namespace {
+
+constexpr DWORD kWordBytes = sizeof(std::uint64_t);
+
+// The byte at a ring position inside the word that holds it (memory order,
+// so that whole words copy with memcpy).
+BYTE ByteOf(std::uint64_t word, DWORD position) {
+  BYTE bytes[kWordBytes];
+  std::memcpy(bytes, &word, kWordBytes);
+  return bytes[position % kWordBytes];
+}
+
+}  // namespace
 
 SoundRing::~SoundRing() { ReleaseNotifications(); }
 
 bool SoundRing::Allocate(const WAVEFORMATEX& format, DWORD bytes) {
-  shared_.reset(new (std::nothrow) std::atomic<BYTE>[bytes]());
+  const std::size_t words = (static_cast<std::size_t>(bytes) + kWordBytes - 1) / kWordBytes;
+  shared_.reset(new (std::nothrow) std::atomic<std::uint64_t>[words]());
   staging_.reset(new (std::nothrow) BYTE[bytes]());
   if (shared_ == nullptr || staging_ == nullptr) {
     return false;
@@ -20,10 +36,8 @@ bool SoundRing::Allocate(const WAVEFORMATEX& format, DWORD bytes) {
   format_.cbSize = 0;
   size_ = bytes;
   const BYTE silence = SilenceByte(format.wBitsPerSample);
-  for (DWORD i = 0; i < bytes; ++i) {
-    shared_[i].store(silence, std::memory_order_relaxed);
-    staging_[i] = silence;
-  }
+  FillWith(0, silence, bytes);
+  std::fill(staging_.get(), staging_.get() + bytes, silence);
   return true;
 }
 
@@ -119,12 +133,7 @@ void SoundRing::Capture(const BYTE* in, DWORD bytes) {
   if (in != nullptr) {
     CopyIn(from, in, bytes);
   } else {
-    const BYTE silence = SilenceByte(format_.wBitsPerSample);
-    DWORD position = from;
-    for (DWORD i = 0; i < bytes; ++i) {
-      shared_[position].store(silence, std::memory_order_relaxed);
-      position = position + 1 == size_ ? 0 : position + 1;
-    }
+    FillWith(from, SilenceByte(format_.wBitsPerSample), bytes);
   }
   cursor_.store(static_cast<DWORD>((from + static_cast<std::uint64_t>(bytes)) % size_),
                 std::memory_order_release);
@@ -181,18 +190,62 @@ bool SoundRing::InStaging(LPVOID region, DWORD bytes) const {
 }
 
 void SoundRing::CopyOut(DWORD offset, BYTE* out, DWORD bytes) const {
-  DWORD position = offset;
-  for (DWORD i = 0; i < bytes; ++i) {
-    out[i] = shared_[position].load(std::memory_order_relaxed);
-    position = position + 1 == size_ ? 0 : position + 1;
-  }
+  const DWORD first = std::min(bytes, size_ - offset);
+  ReadSpan(offset, out, first);
+  ReadSpan(0, out + first, bytes - first);
 }
 
 void SoundRing::CopyIn(DWORD offset, const BYTE* in, DWORD bytes) {
+  const DWORD first = std::min(bytes, size_ - offset);
+  WriteSpan(offset, in, first);
+  WriteSpan(0, in + first, bytes - first);
+}
+
+// Silence for the device side without a buffer to copy it from: one word's
+// worth at a time.
+void SoundRing::FillWith(DWORD offset, BYTE value, DWORD bytes) {
+  BYTE pattern[kWordBytes * 64];
+  std::fill(std::begin(pattern), std::end(pattern), value);
+  for (DWORD done = 0; done < bytes;) {
+    const DWORD part = std::min<DWORD>(bytes - done, sizeof pattern);
+    CopyIn((offset + done) % size_, pattern, part);
+    done += part;
+  }
+}
+
+// Whole words in the middle, single bytes of the words at either end.
+void SoundRing::ReadSpan(DWORD offset, BYTE* out, DWORD bytes) const {
   DWORD position = offset;
-  for (DWORD i = 0; i < bytes; ++i) {
-    shared_[position].store(in[i], std::memory_order_relaxed);
-    position = position + 1 == size_ ? 0 : position + 1;
+  const DWORD end = offset + bytes;
+  for (; position < end && position % kWordBytes != 0; ++position) {
+    *out++ = ByteOf(shared_[position / kWordBytes].load(std::memory_order_relaxed), position);
+  }
+  for (; position + kWordBytes <= end; position += kWordBytes, out += kWordBytes) {
+    const std::uint64_t word = shared_[position / kWordBytes].load(std::memory_order_relaxed);
+    std::memcpy(out, &word, kWordBytes);
+  }
+  for (; position < end; ++position) {
+    *out++ = ByteOf(shared_[position / kWordBytes].load(std::memory_order_relaxed), position);
+  }
+}
+
+// The ring's one writer may merge bytes into a word that it shares with
+// bytes outside the span: nobody else stores to it meanwhile.
+void SoundRing::WriteSpan(DWORD offset, const BYTE* in, DWORD bytes) {
+  DWORD position = offset;
+  const DWORD end = offset + bytes;
+  while (position < end) {
+    std::atomic<std::uint64_t>& slot = shared_[position / kWordBytes];
+    const DWORD inWord = position % kWordBytes;
+    const DWORD part = std::min<DWORD>(kWordBytes - inWord, end - position);
+    std::uint64_t word = 0;
+    if (part < kWordBytes) {
+      word = slot.load(std::memory_order_relaxed);
+    }
+    std::memcpy(reinterpret_cast<BYTE*>(&word) + inWord, in, part);
+    slot.store(word, std::memory_order_relaxed);
+    position += part;
+    in += part;
   }
 }
 

@@ -2,11 +2,13 @@
 // and unlocks spans of it) and a device stream (which moves bytes between it
 // and the device on the stream's own thread).
 //
-// The ring's bytes are atomics, and Lock hands out a private copy of the span
-// that Unlock stores back: the program's plain memcpy never touches memory
-// that the device thread reads or writes at the same moment, even when a late
-// writer or reader is lapped by the device. The cursor is an atomic that the
-// device side alone advances.
+// The ring's bytes live in 64-bit atomic words, and Lock hands out a private
+// copy of the span that Unlock stores back: the program's plain memcpy never
+// touches memory that the device thread reads or writes at the same moment,
+// even when a late writer or reader is lapped by the device. Each ring has
+// one writer (the device for capture, the program for playback), so a span
+// that starts or ends inside a word can update it by load, merge and store.
+// The cursor is an atomic that the device side alone advances.
 #pragma once
 
 #include <dsound.h>
@@ -74,14 +76,19 @@ class SoundRing {
   void ReleaseNotifications();
   void SignalReached(DWORD from, DWORD bytes);
   bool InStaging(LPVOID region, DWORD bytes) const;
+  // Both wrap at the ring's end.
   void CopyOut(DWORD offset, BYTE* out, DWORD bytes) const;
   void CopyIn(DWORD offset, const BYTE* in, DWORD bytes);
+  void FillWith(DWORD offset, BYTE value, DWORD bytes);
+  // One span that does not wrap.
+  void ReadSpan(DWORD offset, BYTE* out, DWORD bytes) const;
+  void WriteSpan(DWORD offset, const BYTE* in, DWORD bytes);
   void NoteWrittenTo(DWORD endOffset);
 
   WAVEFORMATEX format_{};
   DWORD size_ = 0;
-  std::unique_ptr<std::atomic<BYTE>[]> shared_;
-  std::unique_ptr<BYTE[]> staging_;  // same offsets as the ring
+  std::unique_ptr<std::atomic<std::uint64_t>[]> shared_;  // size_ bytes, rounded up
+  std::unique_ptr<BYTE[]> staging_;                       // same offsets as the ring
   std::atomic<DWORD> cursor_{0};
   std::atomic<std::uint32_t> published_{0};
   std::atomic<std::int32_t> gain_{65536};

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -172,6 +173,45 @@ TEST_F(RingTest, CaptureStoresAtTheCursorAndAHoleIsSilence) {
   EXPECT_EQ(bytes[9], 0x80) << "8-bit silence is the middle value";
   EXPECT_EQ(bytes[10], 7);
   EXPECT_EQ(bytes[95], 0x80);
+  ring_.Unlock(region1, bytes1, nullptr, 0, false);
+}
+
+// Spans of every length at every offset, across the end too, leave the bytes
+// around them as they were: the ring keeps its bytes in words, and a span
+// that starts or ends inside one merges into it.
+TEST_F(RingTest, EverySpanReadsBackExactlyAndLeavesItsNeighboursAlone) {
+  std::vector<BYTE> model(100, 0x80);
+  int stamp = 0;
+  for (DWORD offset = 0; offset < 100; offset += 3) {
+    for (DWORD length = 1; length <= 100; length += 7) {
+      std::vector<BYTE> bytes(length);
+      for (BYTE& byte : bytes) {
+        byte = static_cast<BYTE>(++stamp);
+      }
+      Write(offset, bytes);
+      for (DWORD i = 0; i < length; ++i) {
+        model[(offset + i) % 100] = bytes[i];
+      }
+      std::vector<BYTE> rendered(100);
+      ring_.Render(rendered.data(), 100);  // a whole lap, from the cursor
+      std::rotate(rendered.begin(), rendered.end() - ring_.Cursor(), rendered.end());
+      ASSERT_EQ(rendered, model) << "offset " << offset << ", length " << length;
+    }
+  }
+  ring_.Render(model.data(), 37);  // the device side's own spans, at odd offsets
+  const std::vector<BYTE> recorded(70, 9);
+  ring_.Capture(recorded.data(), 70);
+  ring_.Capture(nullptr, 5);
+  LPVOID region1 = nullptr;
+  DWORD bytes1 = 0;
+  ASSERT_EQ(ring_.Lock(0, 100, &region1, &bytes1, nullptr, nullptr), DS_OK);
+  const auto* bytes = static_cast<const BYTE*>(region1);
+  EXPECT_EQ(bytes[36], model[36]);
+  EXPECT_EQ(bytes[37], 9);
+  EXPECT_EQ(bytes[106 % 100], 9);
+  EXPECT_EQ(bytes[107 % 100], 0x80);
+  EXPECT_EQ(bytes[111 % 100], 0x80);
+  EXPECT_EQ(bytes[112 % 100], model[12]);
   ring_.Unlock(region1, bytes1, nullptr, 0, false);
 }
 

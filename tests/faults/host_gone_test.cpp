@@ -82,6 +82,9 @@ TEST(HostGone, TheClientReportsAServerWhoseHostVanishedAndEndsItsRun) {
   EXPECT_GE(seconds, 10.0);
   EXPECT_LT(seconds, 30.0);
   EXPECT_TRUE(harness.WaitForWorkerEnd(5000));
+  // The end of the run reaches the window as a posted message, which may
+  // arrive a moment after the worker thread is gone.
+  EXPECT_TRUE(harness.WaitForFinishedCount(1, 5000));
   EXPECT_EQ(1, harness.FinishedCount());
   peer::Close(connection);
   peer::Close(listener);

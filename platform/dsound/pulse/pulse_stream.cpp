@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/dsound/capture_pacer.h"
 #include "platform/dsound/drift_correction.h"
@@ -64,9 +65,10 @@ pa_sample_format_t SampleFormat(WORD bitsPerSample) {
 
 class PulseStream final : public DeviceStream {
  public:
-  PulseStream(Direction direction, SoundRing& ring)
+  PulseStream(Direction direction, SoundRing& ring, std::function<void()> onFailure)
       : direction_(direction),
         ring_(ring),
+        onFailure_(std::move(onFailure)),
         correcting_(direction == Direction::kPlayback && DriftCorrectionEnabled()),
         correction_(ring.size(), ring.format().nAvgBytesPerSec),
         rate_(ring.format().nSamplesPerSec) {}
@@ -101,6 +103,7 @@ class PulseStream final : public DeviceStream {
 
   const Direction direction_;
   SoundRing& ring_;
+  const std::function<void()> onFailure_;
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_stream* stream_ = nullptr;
   pa_context* context_ = nullptr;
@@ -228,8 +231,9 @@ void PulseStream::Detach() {
 void PulseStream::OnState(pa_stream* stream, void* self) {
   auto* owner = static_cast<PulseStream*>(self);
   const CallbackScope scope;
-  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-    owner->failed_.store(true, std::memory_order_release);
+  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) &&
+      !owner->failed_.exchange(true, std::memory_order_acq_rel) && owner->onFailure_) {
+    owner->onFailure_();
   }
   pa_threaded_mainloop_signal(owner->mainloop_, 0);
 }
@@ -300,8 +304,8 @@ void PulseStream::OnPaceStep(pa_mainloop_api*, pa_time_event*, const struct time
 }  // namespace
 
 std::unique_ptr<DeviceStream> OpenPulseStream(const DeviceChoice& device, SoundRing& ring,
-                                              HRESULT* result) {
-  auto stream = std::make_unique<PulseStream>(device.direction, ring);
+                                              HRESULT* result, std::function<void()> onFailure) {
+  auto stream = std::make_unique<PulseStream>(device.direction, ring, std::move(onFailure));
   PulseSession session;
   if (!session.connected()) {
     *result = DSERR_BUFFERLOST;

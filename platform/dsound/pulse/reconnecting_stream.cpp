@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -13,9 +14,6 @@
 namespace twplat::sound {
 namespace {
 
-// How soon a failed stream is noticed; the ring's cursor stands still for at
-// most this long before the stand-in moves it.
-constexpr std::chrono::milliseconds kWatchStep{20};
 // How often a server that is away is asked for again. A refused connection
 // to a local socket costs well under a millisecond.
 constexpr std::chrono::milliseconds kRetryStep{250};
@@ -40,10 +38,18 @@ bool DeviceListed(const DeviceChoice& device) {
 // moves the ring.
 class ReconnectingStream final : public DeviceStream {
  public:
-  ReconnectingStream(const DeviceChoice& device, SoundRing& ring,
-                     std::unique_ptr<DeviceStream> server)
-      : device_(device), ring_(ring), server_(std::move(server)) {
+  ReconnectingStream(const DeviceChoice& device, SoundRing& ring) : device_(device), ring_(ring) {}
+
+  // The first server stream (none when the server was away at the start);
+  // the watcher starts with it.
+  HRESULT Start(bool startAway) {
+    HRESULT result = DS_OK;
+    server_ = OpenPulseStream(device_, ring_, &result, ServerFailed());
+    if (server_ == nullptr && !(startAway && result == DSERR_BUFFERLOST)) {
+      return result;
+    }
     watcher_ = std::thread([this] { Watch(); });
+    return DS_OK;
   }
 
   ~ReconnectingStream() override {
@@ -52,7 +58,11 @@ class ReconnectingStream final : public DeviceStream {
       quit_ = true;
     }
     wake_.notify_all();
-    watcher_.join();
+    if (watcher_.joinable()) {
+      watcher_.join();
+    }
+    server_.reset();  // its failure call reaches mutex_ and wake_: it goes first
+    standIn_.reset();
   }
 
   // The buffer never sees the server's loss.
@@ -62,6 +72,11 @@ class ReconnectingStream final : public DeviceStream {
   void Watch();
   bool CoverOutage();
   bool Reconnect();
+  // What a server stream calls, on the server's thread, when it fails.
+  std::function<void()> ServerFailed();
+  // Sleeps until the server stream failed; true when the stream is being
+  // destroyed first.
+  bool QuitBeforeFailure();
   // Sleeps for step; true when the stream is being destroyed.
   bool Quit(std::chrono::milliseconds step);
 
@@ -72,12 +87,15 @@ class ReconnectingStream final : public DeviceStream {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool quit_ = false;
+  bool serverFailed_ = false;
   std::thread watcher_;
 };
 
+// Sleeps until the server stream fails: a stream that runs costs no
+// wake-ups here.
 void ReconnectingStream::Watch() {
-  while (!Quit(kWatchStep)) {
-    if ((server_ == nullptr || server_->Failed()) && !CoverOutage()) {
+  while (server_ == nullptr || !QuitBeforeFailure()) {
+    if (!CoverOutage()) {
       return;
     }
   }
@@ -108,13 +126,33 @@ bool ReconnectingStream::Reconnect() {
     device.name.clear();  // the server's default device
   }
   standIn_.reset();
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    serverFailed_ = false;
+  }
   HRESULT result = DS_OK;
-  server_ = OpenPulseStream(device, ring_, &result);
+  server_ = OpenPulseStream(device, ring_, &result, ServerFailed());
   if (server_ == nullptr) {
     standIn_ = OpenStandInStream(device_.direction, ring_);
     return false;
   }
   return true;
+}
+
+std::function<void()> ReconnectingStream::ServerFailed() {
+  return [this] {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      serverFailed_ = true;
+    }
+    wake_.notify_all();
+  };
+}
+
+bool ReconnectingStream::QuitBeforeFailure() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait(lock, [this] { return quit_ || serverFailed_; });
+  return quit_;
 }
 
 bool ReconnectingStream::Quit(std::chrono::milliseconds step) {
@@ -126,12 +164,9 @@ bool ReconnectingStream::Quit(std::chrono::milliseconds step) {
 
 std::unique_ptr<DeviceStream> OpenReconnectingStream(const DeviceChoice& device, SoundRing& ring,
                                                      bool startAway, HRESULT* result) {
-  std::unique_ptr<DeviceStream> server = OpenPulseStream(device, ring, result);
-  if (server == nullptr && !(startAway && *result == DSERR_BUFFERLOST)) {
-    return nullptr;
-  }
-  *result = DS_OK;
-  return std::make_unique<ReconnectingStream>(device, ring, std::move(server));
+  auto stream = std::make_unique<ReconnectingStream>(device, ring);
+  *result = stream->Start(startAway);
+  return *result == DS_OK ? std::move(stream) : nullptr;
 }
 
 }  // namespace twplat::sound
