@@ -80,6 +80,14 @@ TEST_F(TwoClocks, ServerFollowsASlowClientForTwoMinutesWithoutABreak) {
   auto server = StartCli({"server", "--port", std::to_string(port), "--device", "Speakers"}, {});
   ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kWaitMs));
   ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
+  ASSERT_TRUE(recorder.WaitForBytes(kFrameBytes, kWaitMs));
+  // An idle null sink renders in 2 s blocks and takes its recorder's 20 ms
+  // only from its next block, so the Server's stream could wait up to 2 s
+  // for its first request while the Client's sound piles up in the sockets.
+  // A suspend and resume starts the sink afresh, as a sound card serves a
+  // new stream at once.
+  ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "1"}));
+  ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "0"}));
   auto client =
       StartCli({"client", "127.0.0.1", "--port", std::to_string(port), "--device", "Test tone"},
                {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(kClockPpm),
