@@ -3,7 +3,6 @@
 #include <pulse/rtclock.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -11,6 +10,7 @@
 #include "platform/dsound/drift_correction.h"
 #include "platform/dsound/pulse/handover.h"
 #include "platform/dsound/pulse/pulse_connection.h"
+#include "platform/dsound/stretched_reader.h"
 
 namespace twplat::sound {
 namespace {
@@ -70,8 +70,7 @@ class PulseStream final : public DeviceStream {
         ring_(ring),
         onFailure_(std::move(onFailure)),
         correcting_(direction == Direction::kPlayback && DriftCorrectionEnabled()),
-        correction_(ring.size(), ring.format().nAvgBytesPerSec),
-        rate_(ring.format().nSamplesPerSec) {}
+        correction_(ring.size(), ring.format().nAvgBytesPerSec) {}
 
   ~PulseStream() override {
     if (stream_ != nullptr) {
@@ -93,7 +92,7 @@ class PulseStream final : public DeviceStream {
   bool StartPacing(PulseSession& session);
   void Pace();
   void Detach();
-  void Correct(pa_stream* stream, size_t played);
+  void Play(BYTE* out, size_t bytes);
 
   static void OnState(pa_stream* stream, void* self);
   static void OnWrite(pa_stream* stream, size_t bytes, void* self);
@@ -113,7 +112,8 @@ class PulseStream final : public DeviceStream {
   // Main loop thread only, once the stream runs.
   const bool correcting_;
   DriftCorrection correction_;
-  uint32_t rate_;  // the stream's present rate, Hz
+  StretchedReader reader_;
+  double ratio_ = 1.0;
 };
 
 HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
@@ -139,6 +139,9 @@ HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
   if (direction_ == Direction::kCapture && !StartPacing(session)) {
     return DSERR_OUTOFMEMORY;
   }
+  if (correcting_ && !reader_.Allocate(format)) {
+    return DSERR_OUTOFMEMORY;
+  }
   if (!Attach(deviceName, spec) || !WaitReady(session)) {
     return DSERR_BUFFERLOST;
   }
@@ -154,11 +157,6 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
   attributes.fragsize = static_cast<uint32_t>(-1);
   auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
   if (direction_ == Direction::kPlayback) {
-    // The server resamples a variable-rate stream to the sink: the drift
-    // correction only tells it the rate, and our callback stays a copy.
-    if (correcting_) {
-      flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_VARIABLE_RATE);
-    }
     attributes.tlength = static_cast<uint32_t>(
         pa_usec_to_bytes(BufferingUs("TONEWIRE_PLAYBACK_QUEUE_MS", kPlaybackQueueUs), &spec));
     attributes.minreq = static_cast<uint32_t>(
@@ -254,29 +252,23 @@ void PulseStream::OnWrite(pa_stream* stream, size_t bytes, void* self) {
       pa_stream_cancel_write(stream);
       return;
     }
-    owner->ring_.Render(static_cast<BYTE*>(data), static_cast<DWORD>(granted));
+    owner->Play(static_cast<BYTE*>(data), granted);
     pa_stream_write(stream, data, granted, nullptr, 0, PA_SEEK_RELATIVE);
-    owner->Correct(stream, granted);
     bytes = granted < bytes ? bytes - granted : 0;
   }
 }
 
-// The server takes whole hertz: at 44100 Hz a step of 23 ppm, fine enough
-// for a loop that holds the ring's low point on average.
-void PulseStream::Correct(pa_stream* stream, size_t played) {
+// Whole frames from the ring: a plain copy, or with the drift correction
+// at its present ratio, after which the correction hears how much the ring
+// still holds.
+void PulseStream::Play(BYTE* out, size_t bytes) {
   if (!correcting_) {
+    ring_.Render(out, static_cast<DWORD>(bytes));
     return;
   }
-  const double ratio = correction_.Update(ring_.Queued(), static_cast<std::uint32_t>(played));
-  const auto rate = static_cast<uint32_t>(std::lround(ring_.format().nSamplesPerSec * ratio));
-  if (rate == rate_) {
-    return;
-  }
-  rate_ = rate;
-  pa_operation* operation = pa_stream_update_sample_rate(stream, rate, nullptr, nullptr);
-  if (operation != nullptr) {
-    pa_operation_unref(operation);
-  }
+  const auto frames = static_cast<DWORD>(bytes / ring_.format().nBlockAlign);
+  const DWORD taken = reader_.Fill(ring_, out, frames, ratio_);
+  ratio_ = correction_.Update(ring_.Queued(), taken);
 }
 
 void PulseStream::OnRead(pa_stream* stream, size_t, void* self) {
