@@ -141,6 +141,30 @@ Clock::duration ClickRig::RecordingOffset() const {
   return offset;
 }
 
+// The least-squares slope of frames over time, from the second second on.
+double ClickRig::RecordingRate() const {
+  const std::vector<twtest::Arrival> arrivals = recorder_->Arrivals();
+  if (arrivals.size() < 2) {
+    return kRate;
+  }
+  const Clock::time_point first = arrivals.front().at;
+  double n = 0, sumT = 0, sumF = 0, sumTT = 0, sumTF = 0;
+  for (const twtest::Arrival& arrival : arrivals) {
+    const double t = std::chrono::duration<double>(arrival.at - first).count();
+    if (t < 1) {
+      continue;
+    }
+    const double frames = static_cast<double>(arrival.total / twtest::kFrameBytes);
+    n += 1;
+    sumT += t;
+    sumF += frames;
+    sumTT += t * t;
+    sumTF += t * frames;
+  }
+  const double spread = n * sumTT - sumT * sumT;
+  return n < 2 || spread <= 0 ? kRate : (n * sumTF - sumT * sumF) / spread;
+}
+
 size_t ClickRig::FrameAt(Clock::time_point moment) const {
   const double seconds =
       std::chrono::duration<double>(moment.time_since_epoch() - RecordingOffset()).count();

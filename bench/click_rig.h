@@ -48,6 +48,12 @@ class ClickRig {
   size_t FrameAt(Clock::time_point moment) const;
   Clock::time_point MomentOf(size_t frame) const;
 
+  // Frames the recorder gets per second of our clock, fitted to its whole
+  // recording so far: a null sink's clock is a device clock too, and runs a
+  // little off the nominal rate (about -80 ppm when a 25 ms stream sets its
+  // period, since each period is a whole number of frames).
+  double RecordingRate() const;
+
   // The first frame after `after` whose relayed (left) channel holds sound;
   // false after timeoutMs.
   bool WaitForRelayedSound(Clock::time_point after, int timeoutMs, Clock::time_point* heard) const;

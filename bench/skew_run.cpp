@@ -48,9 +48,10 @@ double Nearest(double value, double near) {
 }
 
 // Latency (ms) each second from the first sound at frame `first` (the
-// Client's sample 0) on; `start` is the frame of the Client's capture start.
+// Client's sample 0) on; `start` is the frame of the Client's capture start,
+// and `recordingRate` the recorder's frames per second of our clock.
 std::vector<double> FollowPhase(const std::vector<double>& relayed, size_t first, double start,
-                                int ppm) {
+                                int ppm, double recordingRate) {
   std::vector<double> latencies;
   double offset = -static_cast<double>(first);
   const double clientRate = kRate * (1 + ppm * 1e-6);
@@ -60,7 +61,7 @@ std::vector<double> FollowPhase(const std::vector<double>& relayed, size_t first
     if (step % kPerSecond == kPerSecond - 1) {
       const double frame = static_cast<double>(at + kPhaseWindow / 2);
       const double sample = frame + offset;
-      latencies.push_back(1000 * ((frame - start) / kRate - sample / clientRate));
+      latencies.push_back(1000 * ((frame - start) / recordingRate - sample / clientRate));
     }
   }
   return latencies;
@@ -125,11 +126,13 @@ SkewFigures MeasureSkew(const ClickRig& rig, const std::string& cliPath, int ppm
   const size_t base = first > kRate ? first - kRate : 0;
   const size_t to = first + static_cast<size_t>(seconds * kRate);
   const std::vector<double> relayed = rig.Channel(0, base, to);
+  figures.recordingPpm = (rig.RecordingRate() / kRate - 1) * 1e6;
   setup.Stop();
   const size_t sound = twtest::FirstAbove(relayed, kSoundThreshold);
   const double start = static_cast<double>(rig.FrameAt(transmitting)) - static_cast<double>(base);
   figures.measuredSeconds = seconds;
-  figures.latencyMs = FollowPhase(relayed, sound, start, ppm);
+  figures.latencyMs =
+      FollowPhase(relayed, sound, start, ppm, kRate * (1 + figures.recordingPpm * 1e-6));
   figures.continuity = CheckContinuity(relayed, sound + kRate, relayed.size(), {},
                                        kTestToneHz * (1 + ppm * 1e-6), kTestToneAmplitude);
   return figures;
@@ -161,6 +164,7 @@ void PrintSkew(const std::vector<SkewFigures>& rows) {
     std::printf("%8d %10s %8.0f %9.1f %9.1f %9.1f %5d %6d\n", row.ppm, correction,
                 row.measuredSeconds, Median(row.latencyMs), drift, afterFirst, row.continuity.gaps,
                 row.continuity.breaks);
+    std::printf("    the recorded sink's clock: %+.1f ppm\n", row.recordingPpm);
     std::printf("    median by minute:");
     for (double minute : minutes) {
       std::printf(" %.1f", minute);

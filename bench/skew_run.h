@@ -23,7 +23,8 @@ struct SkewFigures {
   bool corrected = true;
   std::string failure;
   double measuredSeconds = 0;
-  std::vector<double> latencyMs;  // one a second, in order
+  std::vector<double> latencyMs;  // one a second, in order, on our clock
+  double recordingPpm = 0;        // the recorded sink's clock against ours
   Continuity continuity;
 };
 
