@@ -3,11 +3,12 @@
 // correction's way of playing a little faster or slower than the format
 // says.
 //
-// A sound server can resample a variable-rate stream itself, but each change
-// of that stream's rate shifted the sound by a few samples that no queue
-// showed: with the rate nudged every second the delay crept up by about
-// 4 ms a minute. Here the ring's cursor moves by exactly the frames the
-// interpolation used, so the correction sees all the delay there is.
+// A sound server can resample a variable-rate stream itself, but only in
+// whole hertz: 23 ppm steps at 44100 Hz and 125 ppm at 8000 Hz, so a loop
+// that holds a queue within a few milliseconds hunts between two rates. Here
+// any ratio plays as it is, the server's stream keeps the format's rate (no
+// resampler runs in the server when the device shares it), and the ring's
+// cursor moves by exactly the frames the interpolation used.
 //
 // Each output frame is a band-limited (windowed-sinc, 16 frames wide)
 // interpolation of the ring's frames around its position, in double
