@@ -36,6 +36,7 @@ bool StretchedReader::Allocate(const WAVEFORMATEX& format) {
     return false;
   }
   padded_ = frameBytes_ > sampleBytes_ * channels_;
+  top_ = std::ldexp(1.0, sampleBytes_ * 8 - 1);
   staging_.reset(new (std::nothrow) BYTE[kStagingFrames * frameBytes_]);
   kernel_.reset(new (std::nothrow) double[(kPhases + 1) * kTaps]);
   if (staging_ == nullptr || kernel_ == nullptr) {
@@ -135,8 +136,7 @@ double StretchedReader::Decode(const BYTE* sample) const {
 }
 
 void StretchedReader::Encode(double value, BYTE* sample) const {
-  const double top = std::ldexp(1.0, sampleBytes_ * 8 - 1);
-  const auto whole = static_cast<std::int64_t>(std::clamp(std::round(value), -top, top - 1));
+  const auto whole = static_cast<std::int64_t>(std::clamp(std::nearbyint(value), -top_, top_ - 1));
   if (sampleBytes_ == 1) {
     sample[0] = static_cast<BYTE>(whole + 128);
     return;

@@ -41,7 +41,7 @@ class StretchedReader {
   DWORD Fill(SoundRing& ring, BYTE* out, DWORD frames, double ratio);
 
  private:
-  static constexpr int kTaps = 16;
+  static constexpr int kTaps = 16;     // at most
   static constexpr int kPhases = 128;  // kernel rows between two frames
   static constexpr DWORD kStagingFrames = 256;
 
@@ -55,6 +55,7 @@ class StretchedReader {
   WORD sampleBytes_ = 0;
   WORD frameBytes_ = 0;
   bool padded_ = false;  // frames wider than their samples: the rest stays zero
+  double top_ = 0;       // full scale of a sample
   std::unique_ptr<BYTE[]> staging_;
   DWORD staged_ = 0;  // frames in staging_
   DWORD next_ = 0;    // the next staged frame to enter the window
