@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "run/app_state.h"
-#include "run/error_reporter.h"
+#include "core/app_state.h"
+#include "core/error_reporter.h"
 
 namespace {
 

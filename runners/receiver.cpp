@@ -9,13 +9,13 @@
 #include <cstdio>
 
 #include "audio/playback_ring.h"
+#include "core/app_state.h"
+#include "core/byte_buffer.h"
+#include "core/error_reporter.h"
+#include "core/run_state.h"
+#include "core/stream_header.h"
 #include "net/sockets.h"
-#include "net/stream_header.h"
 #include "res/resource.h"
-#include "run/app_state.h"
-#include "run/byte_buffer.h"
-#include "run/error_reporter.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ bool OpenDeviceAndListener(PlaybackContext& context, LPCGUID deviceId) {
     ReportError("SetCooperativeLevel", level);
     return false;
   }
-  if (!OpenListener(context, appState.targetPort.load())) {
+  if (!OpenListener(context.listenSocket, appState.targetPort.load())) {
     MessageBoxA(nullptr, "Cannot open server TCP socket", "Net", MB_ICONERROR);
     return false;
   }

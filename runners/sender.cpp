@@ -7,12 +7,12 @@
 #include <dsound.h>
 
 #include "audio/capture_ring.h"
+#include "core/app_state.h"
+#include "core/byte_buffer.h"
+#include "core/error_reporter.h"
+#include "core/run_state.h"
+#include "core/stream_header.h"
 #include "net/sockets.h"
-#include "net/stream_header.h"
-#include "run/app_state.h"
-#include "run/byte_buffer.h"
-#include "run/error_reporter.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ void CaptureAndSend(CaptureContext& context, LPCGUID deviceId) {
     ReportError("CreateCapture", created);
     return;
   }
-  if (!OpenConnection(context, appState.targetHost, appState.targetPort.load())) {
+  if (!OpenConnection(context.connectionSocket, appState.targetHost, appState.targetPort.load())) {
     return;
   }
   const HRESULT setUp = SetUpCaptureBuffer(context, context.captureDevice, &context.captureBuffer);

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/sound_rig.h"
 #include "tests/e2e/tone_checks.h"

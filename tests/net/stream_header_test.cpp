@@ -6,8 +6,8 @@
 #include <cstring>
 #include <thread>
 
-#include "net/stream_header.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
+#include "core/stream_header.h"
 
 namespace {
 

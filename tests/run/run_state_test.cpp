@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "net/stream_header.h"
+#include "core/app_state.h"
+#include "core/run_state.h"
+#include "core/stream_header.h"
 #include "res/resource.h"
-#include "run/app_state.h"
-#include "run/run_state.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_host.h"
 

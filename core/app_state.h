@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 
 enum RunState : LONG {
   kRunIdle = 0,
