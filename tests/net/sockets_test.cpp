@@ -16,6 +16,7 @@
 #include <ws2tcpip.h>
 #include "core/app_state.h"
 #include "core/stream_header.h"
+#include "tests/support/cd_format.h"
 #include "tests/support/loopback_peer.h"
 #include "tests/support/test_host.h"
 
@@ -572,8 +573,7 @@ TEST_F(SocketPrimitives, HeaderTravelsIntoASharedCopy) {
   SOCKET accepted = AcceptOne(server.listenSocket);
   ASSERT_NE(INVALID_SOCKET, accepted);
 
-  WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-  HeaderImage sent = EncodeHeader(MakeHeader(format, kBlockBytes));
+  HeaderImage sent = EncodeHeader(twtest::CdHeader(kBlockBytes));
   ASSERT_TRUE(SendAll(client.connectionSocket, reinterpret_cast<const char*>(sent.bytes),
                       static_cast<int>(kHeaderBytes)));
 
