@@ -27,8 +27,6 @@ WAVEFORMATEX CaptureFormat() {
   return format;
 }
 
-bool StopRequested() { return appState.stopRequested.load() != 0; }
-
 // All eight positions lie in the ring's first notifyStep bytes.
 HRESULT SetCapturePositions(CaptureContext& context, IDirectSoundNotify* notify) {
   DSBPOSITIONNOTIFY positions[kNotifyCount];

@@ -14,8 +14,6 @@ constexpr int kNotifyCount = 8;
 constexpr DWORD kDrainStepMs = 10;
 constexpr int kDrainSteps = 100;  // a second: the quarter-second ring, the tail and slack
 
-bool StopRequested() { return appState.stopRequested.load() != 0; }
-
 WAVEFORMATEX FormatOf(const StreamHeader& header) {
   WAVEFORMATEX format{};
   format.wFormatTag = WAVE_FORMAT_PCM;

@@ -36,3 +36,6 @@ struct AppState {
 };
 
 extern AppState appState;
+
+// True once Stop has asked the running worker to end.
+inline bool StopRequested() { return appState.stopRequested.load() != 0; }

@@ -15,8 +15,6 @@ constexpr LONG kReceiveWaitUs = 50000;  // 50 ms: a pause this long ends a Recei
 constexpr LONG kSendWaitUs = 10000;     // 10 ms: one step of a stalled send
 constexpr int kDrainBytes = 128;
 
-bool StopRequested() { return appState.stopRequested.load() != 0; }
-
 // select on one socket for readability or writability; 1 ready, 0 time-out,
 // SOCKET_ERROR on failure.
 int WaitReady(SOCKET sock, bool forWriting, LONG microseconds) {

@@ -22,8 +22,6 @@ namespace {
 constexpr LONG kAcceptWaitUs = 200000;  // 200 ms between looks at the stop flag
 constexpr int kStartCountdown = 2;      // playback starts with the second chunk written
 
-bool StopRequested() { return appState.stopRequested.load() != 0; }
-
 // The socket accept() returned for the connection being served; closed on
 // every way out of the runner.
 struct ConnectionHolder {

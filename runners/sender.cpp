@@ -24,8 +24,6 @@ constexpr DWORD kReadRetryWaitMs = 10;
 // as gone for good; a lost buffer is known to be gone at once.
 constexpr int kReadFailuresBeforeGivingUp = 100;
 
-bool StopRequested() { return appState.stopRequested.load() != 0; }
-
 bool SendHeader(SOCKET connection, const StreamHeader& header) {
   const HeaderImage image = EncodeHeader(header);
   return SendAll(connection, reinterpret_cast<const char*>(image.bytes), kHeaderBytes);
