@@ -7,8 +7,8 @@
 #include "app/entry.h"
 
 #include "app/main_window.h"
+#include "core/app_state.h"
 #include "res/resource.h"
-#include "run/app_state.h"
 
 // Failures of COM start-up or of the dialog are not reported: the program
 // then simply ends with 0.

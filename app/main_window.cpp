@@ -11,10 +11,10 @@
 #include "app/about_box.h"
 #include "app/device_list.h"
 #include "app/settings.h"
+#include "core/app_state.h"
+#include "core/run_state.h"
 #include "res/resource.h"
-#include "run/app_state.h"
 #include "run/run_commands.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ INT_PTR OnCommand(HWND window, int id) {
       StopRun(window);
       return TRUE;
     case IDC_START:
-      StartRun(window);
+      StartRun(window, SelectedDeviceId(window));
       return TRUE;
     case IDC_EXIT:
       CloseByExit(window);

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "core/app_state.h"
 #include "res/resource.h"
-#include "run/app_state.h"
 
 namespace {
 

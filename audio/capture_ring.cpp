@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "run/app_state.h"
-#include "run/error_reporter.h"
+#include "core/app_state.h"
+#include "core/error_reporter.h"
 
 namespace {
 
@@ -26,8 +26,6 @@ WAVEFORMATEX CaptureFormat() {
   format.cbSize = 0;
   return format;
 }
-
-bool StopRequested() { return appState.stopRequested.load() != 0; }
 
 // All eight positions lie in the ring's first notifyStep bytes.
 HRESULT SetCapturePositions(CaptureContext& context, IDirectSoundNotify* notify) {

@@ -11,7 +11,7 @@
 #include <windows.h>
 
 #include "audio/capture_context.h"
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 
 // 11024 frames: 8 notification steps of 5512 bytes, just under a quarter second.
 inline constexpr LONG kCaptureRingBytes = 44096;

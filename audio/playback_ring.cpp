@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "run/app_state.h"
-#include "run/error_reporter.h"
+#include "core/app_state.h"
+#include "core/error_reporter.h"
 
 namespace {
 
@@ -13,8 +13,6 @@ constexpr DWORD kRoomWaitMs = 500;
 constexpr int kNotifyCount = 8;
 constexpr DWORD kDrainStepMs = 10;
 constexpr int kDrainSteps = 100;  // a second: the quarter-second ring, the tail and slack
-
-bool StopRequested() { return appState.stopRequested.load() != 0; }
 
 WAVEFORMATEX FormatOf(const StreamHeader& header) {
   WAVEFORMATEX format{};

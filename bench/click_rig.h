@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/pulse_daemon.h"
 
 namespace twbench {

@@ -9,7 +9,7 @@
 
 #include <thread>
 
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 #include "tests/e2e/sound_rig.h"
 #include "tests/support/signal_analysis.h"
 

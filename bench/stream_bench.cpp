@@ -38,7 +38,7 @@
 #include "bench/click_track.h"
 #include "bench/setups.h"
 #include "bench/skew_run.h"
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 #include "tests/e2e/sound_rig.h"
 
 namespace twbench {

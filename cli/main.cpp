@@ -15,7 +15,7 @@
 #include "cli/options.h"
 #include "cli/stop_signals.h"
 #include "cli/window_driver.h"
-#include "run/app_state.h"
+#include "run/run_commands.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TW_LEAK_CHECK 1
@@ -35,12 +35,7 @@ namespace {
 // attempt) and ends with the process.
 constexpr DWORD kWorkerEndMs = 5000;
 
-void WaitForWorker() {
-  HANDLE worker = appState.workerThread;
-  if (worker != nullptr) {
-    WaitForSingleObject(worker, kWorkerEndMs);
-  }
-}
+void WaitForWorker() { WaitForWorkerEnd(kWorkerEndMs); }
 
 // Ends the process as Windows does when the entry returns: threads still
 // finishing (a worker's thread-local state is torn down after its handle is

@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "core/app_state.h"
 #include "platform/win32/host.h"
-#include "run/app_state.h"
 #include "run/workers.h"
 #include "tests/support/loopback_peer.h"
 

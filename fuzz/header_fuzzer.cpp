@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 
 namespace {
 

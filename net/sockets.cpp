@@ -2,10 +2,8 @@
 
 #include <ws2tcpip.h>
 
-#include "audio/capture_context.h"
-#include "audio/playback_context.h"
-#include "run/app_state.h"
-#include "run/error_reporter.h"
+#include "core/app_state.h"
+#include "core/error_reporter.h"
 
 #include <cstring>
 
@@ -16,8 +14,6 @@ constexpr int kListenBacklog = 5;
 constexpr LONG kReceiveWaitUs = 50000;  // 50 ms: a pause this long ends a ReceiveSome
 constexpr LONG kSendWaitUs = 10000;     // 10 ms: one step of a stalled send
 constexpr int kDrainBytes = 128;
-
-bool StopRequested() { return appState.stopRequested.load() != 0; }
 
 // select on one socket for readability or writability; 1 ready, 0 time-out,
 // SOCKET_ERROR on failure.
@@ -150,7 +146,7 @@ bool ConfigureSocket(SOCKET sock) {
   return true;
 }
 
-bool OpenConnection(CaptureContext& context, const char* host, int port) {
+bool OpenConnection(SOCKET& holder, const char* host, int port) {
   AddressList addresses;
   const int lookup = addresses.Resolve(host);
   if (lookup != 0) {
@@ -160,9 +156,9 @@ bool OpenConnection(CaptureContext& context, const char* host, int port) {
   // Each address in the resolver's order; the last failure is the one shown.
   int failure = SOCKET_ERROR;
   for (const ADDRINFOA* entry = addresses.First(); entry != nullptr; entry = entry->ai_next) {
-    const int result = TryConnect(context.connectionSocket, *entry, port);
+    const int result = TryConnect(holder, *entry, port);
     if (result == 0) {
-      return ConfigureSocket(context.connectionSocket);
+      return ConfigureSocket(holder);
     }
     if (result != SOCKET_ERROR) {
       failure = result;
@@ -174,15 +170,15 @@ bool OpenConnection(CaptureContext& context, const char* host, int port) {
   return false;
 }
 
-bool OpenListener(PlaybackContext& context, int port) {
-  if (ListenOn(context.listenSocket, true, port)) {
+bool OpenListener(SOCKET& holder, int port) {
+  if (ListenOn(holder, true, port)) {
     return true;
   }
   if (!Ipv6Absent(WSAGetLastError())) {
     return false;
   }
-  CloseGracefully(context.listenSocket);
-  return ListenOn(context.listenSocket, false, port);
+  CloseGracefully(holder);
+  return ListenOn(holder, false, port);
 }
 
 void CloseGracefully(SOCKET& holder) {

@@ -17,9 +17,6 @@
 
 #include <chrono>
 
-struct CaptureContext;
-struct PlaybackContext;
-
 // A live Client sends about 176 kB/s without a pause, so a peer that moves no
 // byte either way for this long is taken to be gone (its host switched off,
 // its cable pulled): the connection is given up instead of held for ever.
@@ -47,19 +44,19 @@ bool StartWinsockOnce();
 // Non-blocking mode and TCP_NODELAY; false when either cannot be set.
 bool ConfigureSocket(SOCKET sock);
 
-// Connects context.connectionSocket to host and the low 16 bits of port,
+// Connects the socket in holder (the Client's connection) to host and the low 16 bits of port,
 // blocking until the attempt ends, then configures it. The host is an IPv4
 // or IPv6 address or a name for the system resolver; each of its addresses
 // is tried in turn until one connects. The socket of the last attempt stays
-// in the context whatever the result. Reports "Connect": a failed lookup
+// in holder whatever the result. Reports "Connect": a failed lookup
 // (WSAHOST_NOT_FOUND ...) or the last address's connect error.
-bool OpenConnection(CaptureContext& context, const char* host, int port);
+bool OpenConnection(SOCKET& holder, const char* host, int port);
 
-// A configured listening socket in context.listenSocket, SO_REUSEADDR, bound
+// A configured listening socket in holder (the Server's listener), SO_REUSEADDR, bound
 // to every address and the low 16 bits of port, backlog 5: IPv6 taking IPv4
 // Clients too, or IPv4 alone where the machine has no IPv6. The socket
-// stays in the context whatever the result. Reports nothing.
-bool OpenListener(PlaybackContext& context, int port);
+// stays in holder whatever the result. Reports nothing.
+bool OpenListener(SOCKET& holder, int port);
 
 // Shuts the socket down, drains what is readable without waiting, closes it
 // and sets the holder to INVALID_SOCKET. Nothing for a holder that has none.

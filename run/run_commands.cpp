@@ -4,12 +4,11 @@
 
 #include "run/run_commands.h"
 
-#include "app/device_list.h"
+#include "core/app_state.h"
+#include "core/error_reporter.h"
+#include "core/run_state.h"
 #include "net/sockets.h"
 #include "res/resource.h"
-#include "run/app_state.h"
-#include "run/error_reporter.h"
-#include "run/run_state.h"
 #include "run/workers.h"
 
 namespace {
@@ -113,7 +112,7 @@ bool WaitForWorker(HWND window) {
 
 }  // namespace
 
-void StartRun(HWND window) {
+void StartRun(HWND window, LPGUID deviceId) {
   appState.bufferMeter.store(GetDlgItem(window, IDC_BUFFER_METER));
   if (appState.runState.load() == kRunRunning) {
     return;
@@ -122,7 +121,6 @@ void StartRun(HWND window) {
     MessageBoxA(nullptr, "Cannot init Winsock", "Info", MB_ICONERROR);
     return;
   }
-  LPGUID deviceId = SelectedDeviceId(window);
   const bool client = IsDlgButtonChecked(window, IDC_CLIENT) == BST_CHECKED;
   if (!ReadPort(window) || !ReadHost(window, client)) {
     return;
@@ -157,5 +155,12 @@ void PumpMessages(HWND window) {
       return;
     }
     DispatchMessageA(&message);
+  }
+}
+
+void WaitForWorkerEnd(DWORD timeoutMs) {
+  HANDLE worker = appState.workerThread;
+  if (worker != nullptr) {
+    WaitForSingleObject(worker, timeoutMs);
   }
 }

@@ -9,9 +9,10 @@
 #include <windows.h>
 
 // Checks the port (and, for the Client, the host) field, starts the socket
-// library once and starts the role's worker thread on the chosen device.
+// library once and starts the role's worker thread on the device deviceId
+// names (null: the default device; the GUID must outlive the run).
 // While a run is going on it only refreshes appState.bufferMeter.
-void StartRun(HWND window);
+void StartRun(HWND window, LPGUID deviceId);
 
 // Asks a running worker to stop and waits for it in steps of at most 3000 ms,
 // dispatching the window's messages meanwhile; then restores the idle look.
@@ -24,3 +25,7 @@ void StopRun(HWND window);
 // Dispatches what is queued for window and its controls until nothing is
 // left. A quit request is put back for the modal loop and ends the pump.
 void PumpMessages(HWND window);
+
+// Waits up to timeoutMs for the last started worker thread to end, without
+// dispatching messages; at once when none was started.
+void WaitForWorkerEnd(DWORD timeoutMs);

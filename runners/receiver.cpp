@@ -9,20 +9,18 @@
 #include <cstdio>
 
 #include "audio/playback_ring.h"
+#include "core/app_state.h"
+#include "core/byte_buffer.h"
+#include "core/error_reporter.h"
+#include "core/run_state.h"
+#include "core/stream_header.h"
 #include "net/sockets.h"
-#include "net/stream_header.h"
 #include "res/resource.h"
-#include "run/app_state.h"
-#include "run/byte_buffer.h"
-#include "run/error_reporter.h"
-#include "run/run_state.h"
 
 namespace {
 
 constexpr LONG kAcceptWaitUs = 200000;  // 200 ms between looks at the stop flag
 constexpr int kStartCountdown = 2;      // playback starts with the second chunk written
-
-bool StopRequested() { return appState.stopRequested.load() != 0; }
 
 // The socket accept() returned for the connection being served; closed on
 // every way out of the runner.
@@ -54,7 +52,7 @@ bool OpenDeviceAndListener(PlaybackContext& context, LPCGUID deviceId) {
     ReportError("SetCooperativeLevel", level);
     return false;
   }
-  if (!OpenListener(context, appState.targetPort.load())) {
+  if (!OpenListener(context.listenSocket, appState.targetPort.load())) {
     MessageBoxA(nullptr, "Cannot open server TCP socket", "Net", MB_ICONERROR);
     return false;
   }

@@ -7,12 +7,12 @@
 #include <dsound.h>
 
 #include "audio/capture_ring.h"
+#include "core/app_state.h"
+#include "core/byte_buffer.h"
+#include "core/error_reporter.h"
+#include "core/run_state.h"
+#include "core/stream_header.h"
 #include "net/sockets.h"
-#include "net/stream_header.h"
-#include "run/app_state.h"
-#include "run/byte_buffer.h"
-#include "run/error_reporter.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -23,8 +23,6 @@ constexpr DWORD kReadRetryWaitMs = 10;
 // After this many failed reads in a row (about a second) the device is taken
 // as gone for good; a lost buffer is known to be gone at once.
 constexpr int kReadFailuresBeforeGivingUp = 100;
-
-bool StopRequested() { return appState.stopRequested.load() != 0; }
 
 bool SendHeader(SOCKET connection, const StreamHeader& header) {
   const HeaderImage image = EncodeHeader(header);
@@ -39,7 +37,7 @@ void CaptureAndSend(CaptureContext& context, LPCGUID deviceId) {
     ReportError("CreateCapture", created);
     return;
   }
-  if (!OpenConnection(context, appState.targetHost, appState.targetPort.load())) {
+  if (!OpenConnection(context.connectionSocket, appState.targetHost, appState.targetPort.load())) {
     return;
   }
   const HRESULT setUp = SetUpCaptureBuffer(context, context.captureDevice, &context.captureBuffer);

@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "audio/capture_context.h"
-#include "net/stream_header.h"
-#include "run/byte_buffer.h"
+#include "core/byte_buffer.h"
+#include "core/stream_header.h"
 
 DWORD RunSender(CaptureContext& context, LPCGUID deviceId);
 

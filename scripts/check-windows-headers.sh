@@ -12,7 +12,7 @@ if ! command -v "$compiler" >/dev/null; then
 fi
 status=0
 count=0
-for file in $(ls app/*.cpp run/*.cpp net/*.cpp audio/*.cpp runners/*.cpp 2>/dev/null); do
+for file in $(ls app/*.cpp run/*.cpp net/*.cpp audio/*.cpp runners/*.cpp core/*.cpp 2>/dev/null); do
   count=$((count + 1))
   if ! "$compiler" -std=c++20 -fsyntax-only -Wall -Wextra -Werror -I. -DUNICODE_NOT_USED "$file"; then
     echo "does not compile against the Windows headers: $file" >&2

@@ -22,12 +22,11 @@ class RefCounted {
   std::atomic<ULONG> references_{1};
 };
 
-// A playback device. Every buffer has a device stream of its own, so the
-// cooperative level changes nothing and any valid level is accepted.
-class PlaybackDevice final : public IDirectSound {
+// The IUnknown part of a device object: no further interfaces, a reference
+// count any thread may change, deleted at the last Release.
+template <typename Interface>
+class DeviceObject : public Interface {
  public:
-  explicit PlaybackDevice(const DeviceChoice& device) : device_(device) {}
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
     if (object != nullptr) {
       *object = nullptr;
@@ -42,6 +41,19 @@ class PlaybackDevice final : public IDirectSound {
     }
     return left;
   }
+
+ protected:
+  virtual ~DeviceObject() = default;
+
+ private:
+  RefCounted references_;
+};
+
+// A playback device. Every buffer has a device stream of its own, so the
+// cooperative level changes nothing and any valid level is accepted.
+class PlaybackDevice final : public DeviceObject<IDirectSound> {
+ public:
+  explicit PlaybackDevice(const DeviceChoice& device) : device_(device) {}
 
   HRESULT STDMETHODCALLTYPE CreateSoundBuffer(LPCDSBUFFERDESC description,
                                               LPDIRECTSOUNDBUFFER* buffer,
@@ -91,28 +103,12 @@ class PlaybackDevice final : public IDirectSound {
   HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
 
  private:
-  RefCounted references_;
   const DeviceChoice device_;
 };
 
-class CaptureDevice final : public IDirectSoundCapture {
+class CaptureDevice final : public DeviceObject<IDirectSoundCapture> {
  public:
   explicit CaptureDevice(const DeviceChoice& device) : device_(device) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
-    if (object != nullptr) {
-      *object = nullptr;
-    }
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return references_.Add(); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = references_.Drop();
-    if (left == 0) {
-      delete this;
-    }
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE CreateCaptureBuffer(LPCDSCBUFFERDESC description,
                                                 LPDIRECTSOUNDCAPTUREBUFFER* buffer,
@@ -136,7 +132,6 @@ class CaptureDevice final : public IDirectSoundCapture {
   HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
 
  private:
-  RefCounted references_;
   const DeviceChoice device_;
 };
 

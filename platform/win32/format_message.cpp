@@ -1,15 +1,14 @@
 // FormatMessageA for system texts, and LocalFree for the texts it allocates.
-// Each module owns its texts: the kernel's are here, Winsock's in
-// platform/winsock (error_texts.cpp). A code with no text anywhere (a
-// DirectSound HRESULT, say) has none, as on Windows, and the caller falls
-// back on its own names. COM's generic failures and HRESULTs that wrap a
-// kernel code do have system texts on Windows, so they have them here too.
+// The kernel's texts are here, Winsock's beside them (winsock_texts.cpp). A code with no text
+// anywhere (a DirectSound HRESULT, say) has none, as on Windows, and the caller falls back on its
+// own names. COM's generic failures and HRESULTs that wrap a kernel code do have system texts on
+// Windows, so they have them here too.
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/winsock/winsock_errors.h"
+#include "system_texts.h"
 
 namespace twplat {
 namespace {
@@ -72,7 +71,7 @@ const char* FindSystemText(DWORD code) {
   if (const char* text = FindIn(kComTexts, code)) {
     return text;
   }
-  return twsock::WinsockErrorText(code);
+  return WinsockErrorText(code);
 }
 
 // The texts are English: the user's or the system's default language (0x400,

@@ -114,7 +114,6 @@ class Deadline {
  public:
   explicit Deadline(DWORD timeoutMs);
   DWORD Remaining() const;  // INFINITE, or the milliseconds left (0 once passed)
-  bool Passed() const { return Remaining() == 0; }
 
  private:
   bool infinite_;

@@ -141,12 +141,6 @@ void RemoveWindowsOf(const MessageQueue* queue) {
   RemoveWindows(owned);
 }
 
-WindowKind KindOf(HWND handle) {
-  WindowKind kind = WindowKind::kDesktop;
-  WithWindow(handle, [&](Window& window) { kind = window.kind; });
-  return kind;
-}
-
 std::shared_ptr<MessageQueue> QueueOf(HWND handle) {
   std::shared_ptr<MessageQueue> queue;
   WithWindow(handle, [&](Window& window) { queue = window.queue; });
@@ -167,12 +161,6 @@ HWND ParentOf(HWND handle) {
   HWND parent = nullptr;
   WithWindow(handle, [&](Window& window) { parent = window.description.parent; });
   return parent;
-}
-
-std::vector<HWND> ChildrenOf(HWND handle) {
-  std::vector<HWND> children;
-  WithWindow(handle, [&](Window& window) { children = window.children; });
-  return children;
 }
 
 std::vector<HWND> WindowAndDescendants(HWND handle) {

@@ -105,11 +105,9 @@ bool ChangeWindow(HWND handle, WindowChange what, F&& mutate) {
   return found;
 }
 
-WindowKind KindOf(HWND handle);  // kDesktop for a handle that is not a window
 std::shared_ptr<MessageQueue> QueueOf(HWND handle);
 bool IsOwnedByCallingThread(HWND handle);
 HWND ParentOf(HWND handle);
-std::vector<HWND> ChildrenOf(HWND handle);
 // The window and all windows below it.
 std::vector<HWND> WindowAndDescendants(HWND handle);
 // A dialog's control by identifier (the first in template order), or null.

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/main_window.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "tests/app/program_fixture.h"
 #include "tests/support/loopback_peer.h"
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "app/entry.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "tests/support/config_home.h"
 #include "tests/support/loopback_peer.h"
 

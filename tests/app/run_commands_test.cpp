@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "net/stream_header.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
+#include "core/stream_header.h"
 #include "tests/app/program_fixture.h"
 #include "tests/support/loopback_peer.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "tests/app/program_fixture.h"
 
 namespace twtest {

@@ -6,10 +6,10 @@
 
 #include <string>
 
+#include "core/app_state.h"
+#include "core/run_state.h"
 #include "res/resource.h"
-#include "run/app_state.h"
 #include "run/run_commands.h"
-#include "run/run_state.h"
 #include "tests/support/test_dialog.h"
 
 namespace twtest {

@@ -19,8 +19,8 @@
 #include "audio/capture_ring.h"
 #include "audio/playback_context.h"
 #include "audio/playback_ring.h"
+#include "core/app_state.h"
 #include "platform/dsound/builtin/output_tap.h"
-#include "run/app_state.h"
 #include "tests/support/signal_analysis.h"
 #include "tests/support/test_host.h"
 

@@ -10,7 +10,7 @@
 
 #include "audio/capture_context.h"
 #include "audio/capture_ring.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "tests/audio/scripted_sound.h"
 #include "tests/support/test_host.h"
 

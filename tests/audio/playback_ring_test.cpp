@@ -12,7 +12,7 @@
 
 #include "audio/playback_context.h"
 #include "audio/playback_ring.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "tests/audio/scripted_sound.h"
 #include "tests/support/test_host.h"
 

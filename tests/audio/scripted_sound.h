@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "run/app_state.h"
+#include "core/app_state.h"
 
 namespace twtest {
 

@@ -3,13 +3,10 @@
 // never blocks on a full pipe.
 #pragma once
 
-#include <sys/types.h>
-
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/child_process.h"
 
 namespace twtest {
 
@@ -20,44 +17,26 @@ class CliProcess {
   // is up (unshare -n), so that nothing it looks up or reaches leaves
   // this machine.
   CliProcess(const std::vector<std::string>& args, bool ownNetwork);
-  // Kills a child that is still running.
-  ~CliProcess();
-  CliProcess(const CliProcess&) = delete;
-  CliProcess& operator=(const CliProcess&) = delete;
 
-  bool started() const { return pid_ > 0; }
-  void Signal(int signal);
+  bool started() const { return child_.started(); }
+  void Signal(int signal) { child_.Signal(signal); }
   // The exit status, or -1 when the child has not ended within timeoutMs
   // (or ended by a signal). Once it has ended, all its output is read.
   int Wait(int timeoutMs);
 
   // Waits until a whole line on stdout (or stderr) satisfies the test, the
   // given number of times.
-  bool WaitForOutLine(const std::string& line, int timeoutMs, int times = 1);
-  bool WaitForErrLinePrefix(const std::string& prefix, int timeoutMs);
+  bool WaitForOutLine(const std::string& line, int timeoutMs, int times = 1) {
+    return child_.WaitForLine(line, timeoutMs, times);
+  }
+  bool WaitForErrLinePrefix(const std::string& prefix, int timeoutMs) {
+    return child_.WaitForErrorLinePrefix(prefix, timeoutMs);
+  }
   std::vector<std::string> OutLines() const;
-  std::vector<std::string> ErrLines() const;
+  std::vector<std::string> ErrLines() const { return child_.ErrorLines(); }
 
  private:
-  struct Stream {
-    int fd = -1;
-    std::string partial;
-    std::vector<std::string> lines;
-    std::thread reader;
-  };
-
-  void Read(Stream& stream);
-  bool WaitForLine(const Stream& stream, const std::string& text, bool prefix, int times,
-                   int timeoutMs);
-  void JoinReaders();
-
-  pid_t pid_ = -1;
-  int status_ = -1;
-  bool reaped_ = false;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  Stream out_;
-  Stream err_;
+  ChildProcess child_;
 };
 
 }  // namespace twtest

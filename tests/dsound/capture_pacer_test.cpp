@@ -8,6 +8,7 @@
 
 #include "platform/dsound/capture_pacer.h"
 #include "platform/dsound/sound_ring.h"
+#include "tests/support/cd_format.h"
 #include "tests/support/signal_analysis.h"
 
 namespace {
@@ -15,7 +16,7 @@ namespace {
 using twplat::sound::CapturePacer;
 using twplat::sound::SoundRing;
 
-const WAVEFORMATEX kCd = twtest::PcmFormat(2, 44100, 16);
+const WAVEFORMATEX kCd = twtest::CdFormat();
 constexpr DWORD kSecond = 176400;
 
 // Bytes numbered 0, 1, 2, ... (mod 251, so a lost or repeated byte shows).

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "tests/support/cd_format.h"
 #include "tests/support/signal_analysis.h"
 #include "tests/support/sound_helpers.h"
 
@@ -26,7 +27,7 @@ WAVEFORMATEX With(WAVEFORMATEX format, void (*change)(WAVEFORMATEX&)) {
   return format;
 }
 
-const WAVEFORMATEX kCd = PcmFormat(2, 44100, 16);
+const WAVEFORMATEX kCd = twtest::CdFormat();
 
 const Refusal kRefusals[] = {
     {"float samples", With(kCd, [](WAVEFORMATEX& f) { f.wFormatTag = 3; }), 44100, DSERR_BADFORMAT},

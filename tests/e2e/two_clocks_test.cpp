@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/child_process.h"
 #include "tests/e2e/sound_rig.h"
 #include "tests/e2e/tone_checks.h"
+#include "tests/support/child_process.h"
 #include "tests/support/pulse_environment.h"
 #include "tests/support/signal_analysis.h"
 

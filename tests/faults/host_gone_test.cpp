@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "run/workers.h"
 #include "tests/faults/own_network.h"
 #include "tests/runners/run_harness.h"

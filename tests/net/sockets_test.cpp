@@ -14,8 +14,9 @@
 #include "net/sockets.h"
 
 #include <ws2tcpip.h>
-#include "net/stream_header.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
+#include "core/stream_header.h"
+#include "tests/support/cd_format.h"
 #include "tests/support/loopback_peer.h"
 #include "tests/support/test_host.h"
 
@@ -61,7 +62,7 @@ class SocketPrimitives : public ::testing::Test {
     int port = 0;
     int listener = peer::Listen(&port, peerReceiveBuffer);
     EXPECT_GE(listener, 0);
-    EXPECT_TRUE(OpenConnection(context, "127.0.0.1", port));
+    EXPECT_TRUE(OpenConnection(context.connectionSocket, "127.0.0.1", port));
     int fd = peer::Accept(listener, 5000);
     EXPECT_GE(fd, 0);
     peer::Close(listener);
@@ -136,7 +137,7 @@ TEST_F(SocketPrimitives, OpenConnectionLeavesAConfiguredConnectedSocket) {
 
 TEST_F(SocketPrimitives, RefusedConnectIsReportedAndTheSocketStaysForRelease) {
   CaptureContext client;
-  EXPECT_FALSE(OpenConnection(client, "127.0.0.1", peer::ClosedPort()));
+  EXPECT_FALSE(OpenConnection(client.connectionSocket, "127.0.0.1", peer::ClosedPort()));
   EXPECT_NE(INVALID_SOCKET, client.connectionSocket);
   ASSERT_EQ(1u, host_.BoxCount());
   twtest::BoxInfo box = host_.Boxes()[0];
@@ -154,7 +155,7 @@ TEST_F(SocketPrimitives, OpenConnectionTakesNamesAndBothAddressFamilies) {
   peers_.push_back(listener);
   for (const char* host : {"localhost", "127.0.0.1"}) {
     CaptureContext client;
-    EXPECT_TRUE(OpenConnection(client, host, port)) << host;
+    EXPECT_TRUE(OpenConnection(client.connectionSocket, host, port)) << host;
     const int accepted = peer::Accept(listener, 5000);
     EXPECT_GE(accepted, 0) << host;
     peer::Close(accepted);
@@ -164,7 +165,7 @@ TEST_F(SocketPrimitives, OpenConnectionTakesNamesAndBothAddressFamilies) {
   ASSERT_GE(listener6, 0) << "no IPv6 loopback on this machine";
   peers_.push_back(listener6);
   CaptureContext client;
-  ASSERT_TRUE(OpenConnection(client, "::1", port6));
+  ASSERT_TRUE(OpenConnection(client.connectionSocket, "::1", port6));
   int peerFd = peer::Accept(listener6, 5000);
   ASSERT_GE(peerFd, 0);
   peers_.push_back(peerFd);
@@ -180,7 +181,7 @@ TEST_F(SocketPrimitives, RefusedIpv6ConnectIsReportedLikeAnIpv4One) {
   ASSERT_GE(listener6, 0);
   peer::Close(listener6);  // nothing listens on ::1 at that port now
   CaptureContext client;
-  EXPECT_FALSE(OpenConnection(client, "::1", port));
+  EXPECT_FALSE(OpenConnection(client.connectionSocket, "::1", port));
   EXPECT_NE(INVALID_SOCKET, client.connectionSocket);
   ASSERT_EQ(1u, host_.BoxCount());
   EXPECT_EQ("Error 0x274d in Connect", host_.Boxes()[0].caption);
@@ -189,7 +190,7 @@ TEST_F(SocketPrimitives, RefusedIpv6ConnectIsReportedLikeAnIpv4One) {
 
 TEST_F(SocketPrimitives, OpenListenerConfiguresBindsAndListens) {
   PlaybackContext server;
-  ASSERT_TRUE(OpenListener(server, 0));
+  ASSERT_TRUE(OpenListener(server.listenSocket, 0));
   ASSERT_NE(INVALID_SOCKET, server.listenSocket);
   EXPECT_TRUE(peer::IsNonBlocking(Fd(server.listenSocket)));
   EXPECT_TRUE(peer::HasNoDelay(Fd(server.listenSocket)));
@@ -216,7 +217,7 @@ TEST_F(SocketPrimitives, OpenListenerConfiguresBindsAndListens) {
 
 TEST_F(SocketPrimitives, AcceptedSocketIsNonBlockingLikeItsListener) {
   PlaybackContext server;
-  ASSERT_TRUE(OpenListener(server, 0));
+  ASSERT_TRUE(OpenListener(server.listenSocket, 0));
   int peerFd = peer::Connect(peer::LocalPort(Fd(server.listenSocket)));
   ASSERT_GE(peerFd, 0);
   peers_.push_back(peerFd);
@@ -239,7 +240,7 @@ TEST_F(SocketPrimitives, ListenerOnABusyPortFailsSilently) {
   PlaybackContext server;
   // peer::Listen bound 127.0.0.1; our listener binds 0.0.0.0, which Linux
   // refuses while a listener holds the port, SO_REUSEADDR or not.
-  EXPECT_FALSE(OpenListener(server, port));
+  EXPECT_FALSE(OpenListener(server.listenSocket, port));
   EXPECT_EQ(WSAEADDRINUSE, WSAGetLastError());
   EXPECT_NE(INVALID_SOCKET, server.listenSocket);
   EXPECT_EQ(0u, host_.BoxCount());
@@ -250,13 +251,13 @@ TEST_F(SocketPrimitives, PortAbove65535UsesItsLow16Bits) {
     GTEST_SKIP() << "port 4464 (70000 & 0xFFFF) is in use on this machine";
   }
   PlaybackContext server;
-  if (!OpenListener(server, 70000)) {
+  if (!OpenListener(server.listenSocket, 70000)) {
     GTEST_SKIP() << "port 4464 (70000 & 0xFFFF) was taken meanwhile, WSA error "
                  << WSAGetLastError();
   }
   EXPECT_EQ(4464, peer::LocalPort(Fd(server.listenSocket)));
   CaptureContext client;
-  EXPECT_TRUE(OpenConnection(client, "127.0.0.1", 70000));
+  EXPECT_TRUE(OpenConnection(client.connectionSocket, "127.0.0.1", 70000));
   SOCKET accepted = AcceptOne(server.listenSocket);
   ASSERT_NE(INVALID_SOCKET, accepted);
   ASSERT_TRUE(SendAll(client.connectionSocket, "x", 1));
@@ -292,7 +293,7 @@ TEST_F(SocketPrimitives, CloseGracefullyDrainsUnreadBytesAndClosesListeners) {
   EXPECT_EQ(INVALID_SOCKET, client.connectionSocket);
 
   PlaybackContext server;
-  ASSERT_TRUE(OpenListener(server, 0));
+  ASSERT_TRUE(OpenListener(server.listenSocket, 0));
   CloseGracefully(server.listenSocket);
   EXPECT_EQ(INVALID_SOCKET, server.listenSocket);
   SOCKET none = INVALID_SOCKET;
@@ -565,14 +566,14 @@ TEST_F(SocketPrimitives, StopFlagSetOnEntry) {
 
 TEST_F(SocketPrimitives, HeaderTravelsIntoASharedCopy) {
   PlaybackContext server;
-  ASSERT_TRUE(OpenListener(server, 0));
+  ASSERT_TRUE(OpenListener(server.listenSocket, 0));
   CaptureContext client;
-  ASSERT_TRUE(OpenConnection(client, "127.0.0.1", peer::LocalPort(Fd(server.listenSocket))));
+  ASSERT_TRUE(OpenConnection(client.connectionSocket, "127.0.0.1",
+                             peer::LocalPort(Fd(server.listenSocket))));
   SOCKET accepted = AcceptOne(server.listenSocket);
   ASSERT_NE(INVALID_SOCKET, accepted);
 
-  WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-  HeaderImage sent = EncodeHeader(MakeHeader(format, kBlockBytes));
+  HeaderImage sent = EncodeHeader(twtest::CdHeader(kBlockBytes));
   ASSERT_TRUE(SendAll(client.connectionSocket, reinterpret_cast<const char*>(sent.bytes),
                       static_cast<int>(kHeaderBytes)));
 

@@ -6,24 +6,15 @@
 #include <cstring>
 #include <thread>
 
-#include "net/stream_header.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
+#include "core/stream_header.h"
+#include "tests/support/cd_format.h"
 
 namespace {
 
-WAVEFORMATEX CdFormat() {
-  WAVEFORMATEX format{};
-  format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = 2;
-  format.nSamplesPerSec = 44100;
-  format.nAvgBytesPerSec = 176400;
-  format.nBlockAlign = 4;
-  format.wBitsPerSample = 16;
-  format.cbSize = 0;
-  return format;
-}
+using twtest::CdFormat;
 
-StreamHeader ValidHeader() { return MakeHeader(CdFormat(), kBlockBytes); }
+StreamHeader ValidHeader() { return twtest::CdHeader(kBlockBytes); }
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/win32/system_texts.h"
 #include "platform/winsock/winsock_errors.h"
 #include "tests/support/loopback_peer.h"
 
@@ -194,9 +195,9 @@ TEST(WinsockErrors, EveryCodeTheLayerGivesHasASystemText) {
     LocalFree(text);
   }
   for (DWORD code : {WSANOTINITIALISED, WSAVERNOTSUPPORTED, WSASYSCALLFAILURE}) {
-    EXPECT_NE(nullptr, twsock::WinsockErrorText(code)) << code;
+    EXPECT_NE(nullptr, twplat::WinsockErrorText(code)) << code;
   }
-  EXPECT_EQ(nullptr, twsock::WinsockErrorText(0x88780078));
+  EXPECT_EQ(nullptr, twplat::WinsockErrorText(0x88780078));
 }
 
 TEST(WinsockErrors, LastErrorIsKeptPerThread) {
@@ -297,7 +298,7 @@ TEST(WinsockErrors, LinuxWordsTheCauseOfSocketAndLookupCodes) {
   EXPECT_EQ(nullptr, twsock::LinuxErrorText(WSANOTINITIALISED));  // Winsock's own condition
   EXPECT_EQ(nullptr, twsock::LinuxErrorText(0x88780078));         // a sound error
   for (DWORD code : {WSAHOST_NOT_FOUND, WSATRY_AGAIN, WSANO_RECOVERY, WSANO_DATA}) {
-    EXPECT_NE(nullptr, twsock::WinsockErrorText(code)) << code;
+    EXPECT_NE(nullptr, twplat::WinsockErrorText(code)) << code;
   }
 }
 

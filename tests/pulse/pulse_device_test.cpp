@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/dsound/pulse/pulse_connection.h"
+#include "tests/support/cd_format.h"
 #include "tests/support/pulse_environment.h"
 #include "tests/support/signal_analysis.h"
 #include "tests/support/sound_helpers.h"
@@ -23,7 +24,7 @@ using twtest::PcmFormat;
 
 const auto* const registered = ::testing::AddGlobalTestEnvironment(new twtest::PulseEnvironment);
 
-const WAVEFORMATEX kCd = PcmFormat(2, 44100, 16);
+const WAVEFORMATEX kCd = twtest::CdFormat();
 
 std::vector<std::string> Descriptions(bool capture) {
   std::vector<std::string> names;

@@ -7,7 +7,7 @@
 #include <QPixmap>
 #include <QTest>
 
-#include "run/app_state.h"
+#include "core/app_state.h"
 
 namespace twtest {
 

@@ -8,10 +8,10 @@
 #include <QTimer>
 
 #include "app/entry.h"
+#include "core/app_state.h"
 #include "platform/qt/dialog_view.h"
 #include "platform/win32/input.h"
 #include "platform/win32/kernel_object.h"
-#include "run/app_state.h"
 #include "tests/support/config_home.h"
 #include "tests/support/test_host.h"
 

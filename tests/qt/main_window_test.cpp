@@ -10,8 +10,8 @@
 #include <QSlider>
 #include <QTest>
 
+#include "core/app_state.h"
 #include "platform/qt/ellipsis_label.h"
-#include "run/app_state.h"
 #include "tests/qt/desktop_fixture.h"
 #include "tests/support/loopback_peer.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "tests/qt/desktop_fixture.h"
 #include "tests/support/loopback_peer.h"
 

@@ -9,7 +9,7 @@
 #include <numbers>
 #include <vector>
 
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 #include "tests/support/loopback_peer.h"
 
 namespace twtest {

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "run/error_reporter.h"
+#include "core/error_reporter.h"
 #include "tests/support/test_host.h"
 
 namespace {

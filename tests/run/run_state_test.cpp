@@ -9,10 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "net/stream_header.h"
+#include "core/app_state.h"
+#include "core/run_state.h"
+#include "core/stream_header.h"
 #include "res/resource.h"
-#include "run/app_state.h"
-#include "run/run_state.h"
+#include "tests/support/cd_format.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_host.h"
 
@@ -53,17 +54,7 @@ class RunState : public ::testing::Test {
   twtest::TestHost host_;
 };
 
-StreamHeader LastReceivedHeader() {
-  StreamHeader header{};
-  std::memcpy(header.magic, kHeaderMagic, sizeof header.magic);
-  header.samplesPerSecond = 44100;
-  header.channels = 2;
-  header.bitsPerSample = 16;
-  header.averageBytesPerSecond = 176400;
-  header.blockAlign = 4;
-  header.blockLength = kBlockBytes;
-  return header;
-}
+StreamHeader LastReceivedHeader() { return twtest::CdHeader(kBlockBytes); }
 
 TEST_F(RunState, RunnerThatFailsAtOncePassesThroughRunningAndFinished) {
   twtest::RunInsideDialog([&](HWND window) {

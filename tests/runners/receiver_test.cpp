@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "run/workers.h"
 #include "tests/runners/output_recorder.h"
 #include "tests/runners/run_checks.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "net/stream_header.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
+#include "core/stream_header.h"
 #include "tests/runners/run_harness.h"
 
 namespace twtest {

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "core/app_state.h"
 #include "net/sockets.h"
 #include "res/resource.h"
-#include "run/app_state.h"
 
 namespace twtest {
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "audio/capture_context.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
 #include "run/workers.h"
 #include "runners/sender.h"
 #include "tests/runners/run_checks.h"

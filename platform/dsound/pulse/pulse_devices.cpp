@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/dsound/pulse/handover.h"
+#include "platform/dsound/pulse/ordering_point.h"
 #include "platform/dsound/pulse/pulse_connection.h"
 
 namespace twplat::sound {
@@ -83,19 +83,19 @@ bool Finish(PulseSession& session, pa_operation* operation, Answer& answer) {
     pa_operation_cancel(operation);
   }
   pa_operation_unref(operation);
-  Handover::Pass();
+  OrderingPoint::Mark();
   return done;
 }
 
 bool AskServer(PulseSession& session, Direction direction, Answer& answer) {
   const bool playback = direction == Direction::kPlayback;
   answer.playback = playback;
-  Handover::Pass();
+  OrderingPoint::Mark();
   if (!Finish(session, pa_context_get_server_info(session.context(), OnServer, &answer), answer)) {
     return false;
   }
   answer.done.store(false);
-  Handover::Pass();
+  OrderingPoint::Mark();
   pa_operation* operation =
       playback ? pa_context_get_sink_info_list(session.context(), OnSink, &answer)
                : pa_context_get_source_info_list(session.context(), OnSource, &answer);

@@ -8,7 +8,7 @@
 
 #include "platform/dsound/capture_pacer.h"
 #include "platform/dsound/drift_correction.h"
-#include "platform/dsound/pulse/handover.h"
+#include "platform/dsound/pulse/ordering_point.h"
 #include "platform/dsound/pulse/pulse_connection.h"
 #include "platform/dsound/stretched_reader.h"
 
@@ -78,7 +78,7 @@ class PulseStream final : public DeviceStream {
       Detach();
       pa_threaded_mainloop_unlock(mainloop_);
     }
-    Handover::Pass();
+    OrderingPoint::Mark();
   }
 
   bool Failed() const override { return failed_.load(std::memory_order_acquire); }
@@ -134,7 +134,7 @@ HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
     return pa_context_errno(session.context()) == PA_ERR_INVALID ? DSERR_BADFORMAT
                                                                  : DSERR_BUFFERLOST;
   }
-  Handover::Pass();
+  OrderingPoint::Mark();
   pa_stream_set_state_callback(stream_, OnState, this);
   if (direction_ == Direction::kCapture && !StartPacing(session)) {
     return DSERR_OUTOFMEMORY;
@@ -213,7 +213,7 @@ void PulseStream::Pace() {
 // With the main loop locked: once the callbacks are cleared no callback of
 // this stream runs again.
 void PulseStream::Detach() {
-  Handover::Pass();  // after the last callback, which may have read paceStep_
+  OrderingPoint::Mark();  // after the last callback, which may have read paceStep_
   if (paceStep_ != nullptr) {
     pa_threaded_mainloop_get_api(mainloop_)->time_free(paceStep_);
     paceStep_ = nullptr;

@@ -17,7 +17,7 @@
 #include "audio/capture_ring.h"
 #include "audio/playback_context.h"
 #include "audio/playback_ring.h"
-#include "run/app_state.h"
+#include "core/app_state.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <thread>
 
+#include "core/app_state.h"
+#include "core/error_reporter.h"
+#include "core/run_state.h"
 #include "res/resource.h"
-#include "run/app_state.h"
-#include "run/error_reporter.h"
-#include "run/run_state.h"
 #include "tests/windows/unit/message_boxes.h"
 
 namespace {

@@ -13,8 +13,8 @@
 
 #include "audio/capture_context.h"
 #include "audio/playback_context.h"
+#include "core/app_state.h"
 #include "net/sockets.h"
-#include "run/app_state.h"
 #include "tests/windows/unit/message_boxes.h"
 
 namespace {
@@ -57,7 +57,7 @@ class Winsock : public ::testing::Test {
     int port = 0;
     SOCKET listener = PeerListener(&port);
     EXPECT_NE(listener, INVALID_SOCKET);
-    EXPECT_TRUE(OpenConnection(context, "127.0.0.1", port));
+    EXPECT_TRUE(OpenConnection(context.connectionSocket, "127.0.0.1", port));
     SOCKET peer = accept(listener, nullptr, nullptr);
     closesocket(listener);
     return peer;
@@ -150,7 +150,7 @@ TEST_F(Winsock, ListenerAcceptsOnLoopbackAndCloseGracefullyForgetsIt) {
   int port = 0;
   SOCKET probe = PeerListener(&port);  // a port free a moment ago
   closesocket(probe);
-  ASSERT_TRUE(OpenListener(context, port));
+  ASSERT_TRUE(OpenListener(context.listenSocket, port));
   SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
@@ -171,7 +171,8 @@ TEST_F(Winsock, RefusedConnectIsReportedWithItsCode) {
   closesocket(probe);  // nothing listens there now
   CaptureContext context;
   bool connected = true;
-  std::thread worker([&] { connected = OpenConnection(context, "127.0.0.1", port); });
+  std::thread worker(
+      [&] { connected = OpenConnection(context.connectionSocket, "127.0.0.1", port); });
   const twtest::BoxText box = twtest::WaitForBoxAndClose("Error 0x274d in Connect", 10000);
   worker.join();
   EXPECT_TRUE(box.found) << "no box for WSAECONNREFUSED (10061)";

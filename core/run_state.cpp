@@ -1,9 +1,9 @@
 // The run state, the end-of-run message and the status line.
-#include "run/run_state.h"
+#include "core/run_state.h"
 
-#include "net/stream_header.h"
+#include "core/app_state.h"
+#include "core/stream_header.h"
 #include "res/resource.h"
-#include "run/app_state.h"
 
 RunGuard::RunGuard() {
   appState.stopRequested.store(0);

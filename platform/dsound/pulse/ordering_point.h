@@ -1,4 +1,5 @@
-// Hands memory over between a control thread and the sound server's main
+// An ordering point for the thread checker, where memory passes between a
+// control thread and the sound server's main
 // loop thread. The main loop's own lock orders the two, but that lock lives
 // in a library the thread checker cannot see into; an atomic
 // read-modify-write at each hand-over (before a request can call back, at the
@@ -13,19 +14,19 @@
 
 namespace twplat::sound {
 
-class Handover {
+class OrderingPoint {
  public:
-  static void Pass() { turns_.fetch_add(1, std::memory_order_acq_rel); }
+  static void Mark() { turns_.fetch_add(1, std::memory_order_acq_rel); }
 
  private:
   static constinit inline std::atomic<std::uint32_t> turns_{0};
 };
 
-// Passes on entry and on exit of a callback.
+// Marks the order on entry and on exit of a callback.
 class CallbackScope {
  public:
-  CallbackScope() { Handover::Pass(); }
-  ~CallbackScope() { Handover::Pass(); }
+  CallbackScope() { OrderingPoint::Mark(); }
+  ~CallbackScope() { OrderingPoint::Mark(); }
   CallbackScope(const CallbackScope&) = delete;
   CallbackScope& operator=(const CallbackScope&) = delete;
 };

@@ -1,10 +1,11 @@
-// Windows' system texts for the Winsock error codes the layer produces, as
-// FormatMessageA (platform/win32/format_message.cpp) gives them.
-#include <winsock2.h>
+// Windows' system texts for the Winsock error codes platform/winsock
+// produces: like the kernel's, they are the system's own, so FormatMessageA
+// (format_message.cpp) finds them here below the socket layer.
+#include <winerror.h>
 
-#include "winsock_errors.h"
+#include "system_texts.h"
 
-namespace twsock {
+namespace twplat {
 namespace {
 
 struct ErrorText {
@@ -110,4 +111,4 @@ const char* WinsockErrorText(std::uint32_t code) {
   return nullptr;
 }
 
-}  // namespace twsock
+}  // namespace twplat

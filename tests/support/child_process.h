@@ -1,8 +1,7 @@
-// A program run as a child process for the whole-program tests and the
-// stream benchmark: its stdout read on a thread of its own, either as lines
-// (status texts) or as raw bytes (a recorder's PCM), each with the moment it
-// arrived; stderr kept as lines; stdin either a pipe the caller writes to or a
-// file descriptor handed over, as in a shell pipeline, or else /dev/null.
+// A program run as a child process for the tests and the benchmarks: its stdout read on a thread of
+// its own, either as lines (status texts) or as raw bytes (a recorder's PCM), each with the moment
+// it arrived; stderr kept as lines; stdin either a pipe the caller writes to or a file descriptor
+// handed over, as in a shell pipeline, or else /dev/null.
 //
 // Thread contract: one owner thread calls everything; the reader threads
 // only append under the lock.
@@ -65,6 +64,7 @@ class ChildProcess {
 
   // Lines of stdout (when not raw) and of stderr.
   bool WaitForLine(const std::string& text, int timeoutMs, int times = 1);
+  bool WaitForErrorLinePrefix(const std::string& prefix, int timeoutMs);
   // The moment the given occurrence (1 = first) of a stdout line arrived,
   // counting only lines that arrived after `after`; false when there is none.
   bool LineTime(const std::string& text, Clock::time_point after, Clock::time_point* at) const;
@@ -121,5 +121,17 @@ ProcessStats ReadProcessStats(pid_t pid);
 // Runs a program to its end (at most timeoutMs) and returns its stdout, or
 // an empty text with ok false.
 std::string RunToEnd(const std::vector<std::string>& argv, int timeoutMs, bool* ok);
+
+// A server process for a test: starts argv (argv[0] looked up in PATH) with
+// the environment, stdout and stderr appended to logPath; it dies with the
+// calling thread. -1 on failure.
+pid_t StartDaemon(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                  const std::string& logPath);
+
+// True while the process runs; reaps it (and sets pid to -1) once it ended.
+bool StillRunning(pid_t* pid);
+
+// Sends signal, waits up to graceMs for the end, then SIGKILL; pid -1 after.
+void ReapDaemon(pid_t* pid, int signal, int graceMs);
 
 }  // namespace twtest

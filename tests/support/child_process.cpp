@@ -1,8 +1,9 @@
-#include "tests/e2e/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ namespace twtest {
 namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
+constexpr auto kDaemonPoll = std::chrono::milliseconds(20);
 
 std::string VariableName(const std::string& assignment) {
   return assignment.substr(0, assignment.find('='));
@@ -45,6 +47,23 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   }
   pointers.push_back(nullptr);
   return pointers;
+}
+
+// In the child, between fork and exec: async-signal-safe calls only. The
+// server ends with the thread that started it, even when that process dies
+// without stopping it (a crash, a sanitizer halt, a test time-out).
+[[noreturn]] void RunDaemon(pid_t parent, const char* log, char** argv, char** envp) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != parent) {
+    ::_exit(127);
+  }
+  const int fd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+  }
+  ::execvpe(argv[0], argv, envp);
+  ::_exit(127);
 }
 
 void CloseIfOpen(int* fd) {
@@ -198,6 +217,14 @@ bool ChildProcess::WaitForLine(const std::string& text, int timeoutMs, int times
   });
 }
 
+bool ChildProcess::WaitForErrorLinePrefix(const std::string& prefix, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return std::any_of(errLines_.begin(), errLines_.end(),
+                       [&](const TimedLine& line) { return line.text.rfind(prefix, 0) == 0; });
+  });
+}
+
 bool ChildProcess::LineTime(const std::string& text, Clock::time_point after,
                             Clock::time_point* at) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -317,6 +344,46 @@ std::string RunToEnd(const std::vector<std::string>& argv, int timeoutMs, bool* 
   child.DrainOutput();
   const std::vector<std::uint8_t> bytes = child.Bytes();
   return *ok ? std::string(bytes.begin(), bytes.end()) : std::string();
+}
+
+pid_t StartDaemon(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                  const std::string& logPath) {
+  std::vector<std::string> arguments = argv;
+  std::vector<std::string> variables = environment;
+  std::vector<char*> argPointers = Pointers(arguments);
+  std::vector<char*> envPointers = Pointers(variables);
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    RunDaemon(parent, logPath.c_str(), argPointers.data(), envPointers.data());
+  }
+  return pid;
+}
+
+bool StillRunning(pid_t* pid) {
+  int status = 0;
+  if (*pid > 0 && ::waitpid(*pid, &status, WNOHANG) == *pid) {
+    *pid = -1;
+  }
+  return *pid > 0;
+}
+
+void ReapDaemon(pid_t* pid, int signal, int graceMs) {
+  if (*pid <= 0) {
+    return;
+  }
+  ::kill(*pid, signal);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+  int status = 0;
+  while (::waitpid(*pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(*pid, SIGKILL);
+      ::waitpid(*pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(kDaemonPoll);
+  }
+  *pid = -1;
 }
 
 }  // namespace twtest

@@ -1,4 +1,4 @@
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 
 static_assert(sizeof(HeaderImage) == kHeaderBytes, "the wire image is 32 bytes");
 static_assert(sizeof(kHeaderMagic) == 8 && sizeof(kInvalidMagic) == 8, "magics are 8 bytes");

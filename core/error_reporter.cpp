@@ -1,4 +1,4 @@
-#include "run/error_reporter.h"
+#include "core/error_reporter.h"
 
 #include <cstdio>
 

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "net/stream_header.h"
+#include "core/stream_header.h"
 
 enum RunState : LONG {
   kRunIdle = 0,
@@ -36,3 +36,6 @@ struct AppState {
 };
 
 extern AppState appState;
+
+// True once Stop has asked the running worker to end.
+inline bool StopRequested() { return appState.stopRequested.load() != 0; }

@@ -1,0 +1,23 @@
+# One static library per layer. A layer's sources say
+# #include "net/sockets.h" from the repository root, but the root itself is
+# no include path: each layer gets a folder under the build tree that holds
+# one link, to its own folder, and publishes it. A target therefore finds the
+# headers of its own layer and of the layers it links, and an include of a
+# layer above it does not compile.
+#
+#   tw_add_layer(TARGET FOLDER [SOURCES ...] [PUBLIC deps ...] [PRIVATE deps ...])
+#
+# Without SOURCES the layer is every .cpp under FOLDER.
+function(tw_add_layer target folder)
+  cmake_parse_arguments(LAYER "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
+  set(root ${PROJECT_BINARY_DIR}/layers/${target})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  if(NOT LAYER_SOURCES)
+    file(GLOB_RECURSE LAYER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  endif()
+  add_library(${target} STATIC ${LAYER_SOURCES})
+  target_include_directories(${target} PUBLIC ${root})
+  target_link_libraries(${target} PUBLIC ${LAYER_PUBLIC} PRIVATE ${LAYER_PRIVATE})
+endfunction()
