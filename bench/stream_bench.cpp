@@ -71,14 +71,14 @@ constexpr double kLongestDelaySeconds = kClickKinds * kClickPeriodSeconds;
 constexpr int kPipelineSmallMs = 20;  // the least that ran without gaps here; see README
 
 // What the constants imply: a sample waits for the rest of its block in the
-// Client's ring; the Server starts playing once two blocks are in, so each
-// block arriving meets one block still queued ahead of it; the sound backend
-// adds its capture fragment (platform/dsound/pulse). Its playback queue is
-// filled from the two blocks in the Server's ring, so it adds nothing.
+// Client's ring; the Server's drift correction holds its ring at a quarter
+// of a second's sound (62.5 ms) just before a block lands, and the sound
+// backend adds its capture fragment and its playback queue (100 ms, kept
+// full; platform/dsound/pulse).
 struct DesignLatency {
   double blockMs = kBlockBytes * 1000.0 / 176400;
-  double serverQueueMs = kBlockBytes * 1000.0 / 176400;
-  double deviceMs = 25;
+  double serverQueueMs = 250.0 / 4;
+  double deviceMs = 25 + 100;
   double totalMs() const { return blockMs + serverQueueMs + deviceMs; }
 };
 
