@@ -192,6 +192,7 @@ bool ChildProcess::Ended() {
   reaped_ = true;
   endedAt_ = Clock::now();
   status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  endSignal_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return true;
 }
 

@@ -58,6 +58,8 @@ class ChildProcess {
   // signal.
   int Wait(int timeoutMs);
   bool Ended();
+  // The signal that ended the child; 0 while it runs or after a normal exit.
+  int endSignal() const { return endSignal_; }
   Clock::time_point endedAt() const { return endedAt_; }
   // Once the child has ended: returns when all it wrote has been read.
   void DrainOutput() { JoinReaders(); }
@@ -93,6 +95,7 @@ class ChildProcess {
   Clock::time_point startedAt_;
   Clock::time_point endedAt_;
   int status_ = -1;
+  int endSignal_ = 0;
   bool reaped_ = false;
   int stdinFd_ = -1;
   int outFd_ = -1;

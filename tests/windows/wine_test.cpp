@@ -150,6 +150,9 @@ int Finish(ChildProcess& child, int timeoutMs) {
     child.Wait(kExitMs);
   }
   child.DrainOutput();
+  if (child.endSignal() != 0) {
+    std::printf("[ note ] the child ended by signal %d\n", child.endSignal());
+  }
   return status;
 }
 

@@ -21,11 +21,14 @@
 
 #include "app/entry.h"
 #include "res/resource.h"
+#include "run/run_commands.h"
 
 namespace {
 
 constexpr int kPollMs = 20;
 constexpr int kWindowWaitMs = 30000;
+// A stopped worker releases its socket and sound objects within this.
+constexpr DWORD kWorkerEndMs = 5000;
 
 struct Plan {
   bool client = true;
@@ -113,7 +116,12 @@ int main(int argc, char** argv) {
   std::thread driver(Drive, plan, &opened);
   const int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWNORMAL);
   driver.join();
+  // The window reports Stopped once the worker has finished its run, which
+  // may be before it has released its sound objects. Under Wine, ending the
+  // process in the middle of that release can take the process down with a
+  // signal in the sound driver's teardown, so the worker is let finish first,
+  // as tonewire-cli does.
+  WaitForWorkerEnd(kWorkerEndMs);
   std::fflush(nullptr);
-  // As tonewire.exe ends: a worker still releasing its objects is ended too.
   std::_Exit(opened ? exitCode : 2);
 }
