@@ -48,6 +48,7 @@ class StretchedReader {
   DWORD Stage(SoundRing& ring, DWORD wanted);
   void Advance(SoundRing& ring, DWORD& taken, std::uint64_t& pending);
   void Weigh(double position, double* weights) const;
+  static double Convolve(const double* window, const double* weights);
   double Decode(const BYTE* sample) const;
   void Encode(double value, BYTE* sample) const;
 
