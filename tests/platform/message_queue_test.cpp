@@ -12,6 +12,7 @@
 
 #include "platform/win32/input.h"
 #include "res/resource.h"
+#include "tests/support/mouse_move.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_host.h"
 
@@ -264,7 +265,7 @@ TEST(MsgWait, WakesForInputSuchAsAMouseMove) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     std::thread mouse([dialog] {
       Sleep(20);
-      twplat::SimulateMouseMove(dialog);
+      twtest::SimulateMouseMove(dialog);
     });
     EXPECT_EQ(WaitLikeStop(event, 10000), WAIT_OBJECT_0 + 1);
     mouse.join();
@@ -272,7 +273,7 @@ TEST(MsgWait, WakesForInputSuchAsAMouseMove) {
     ASSERT_TRUE(PeekMessageA(&message, dialog, 0, 0, PM_REMOVE));
     EXPECT_EQ(message.message, static_cast<UINT>(WM_MOUSEMOVE));
     // A mask without mouse input ignores it.
-    twplat::SimulateMouseMove(dialog);
+    twtest::SimulateMouseMove(dialog);
     EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 30, QS_POSTMESSAGE),
               static_cast<DWORD>(WAIT_TIMEOUT));
     twtest::DrainMessages();
