@@ -6,6 +6,7 @@
 #include <dsound.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <utility>
@@ -31,6 +32,21 @@ class RecordingNotify final : public IDirectSoundNotify {
                                                      LPCDSBPOSITIONNOTIFY entries) override {
     positions.assign(entries, entries + count);
     return result;
+  }
+
+  std::vector<DWORD> Offsets() const {
+    std::vector<DWORD> offsets;
+    for (const DSBPOSITIONNOTIFY& entry : positions) {
+      offsets.push_back(entry.dwOffset);
+    }
+    return offsets;
+  }
+  // True when there are positions and every one signals event.
+  bool AllSignal(HANDLE event) const {
+    return !positions.empty() &&
+           std::all_of(positions.begin(), positions.end(), [event](const DSBPOSITIONNOTIFY& entry) {
+             return entry.hEventNotify == event;
+           });
   }
 
   std::vector<DSBPOSITIONNOTIFY> positions;
