@@ -19,7 +19,7 @@ class CaptureBuffer final : public BufferObject<IDirectSoundCaptureBuffer> {
   explicit CaptureBuffer(const DeviceChoice& device) : BufferObject(device, true, false) {}
 
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCBCAPS caps) override {
-    if (caps == nullptr || caps->dwSize != sizeof(DSCBCAPS)) {
+    if (!CapsRecordKnown(caps)) {
       return DSERR_INVALIDPARAM;
     }
     caps->dwFlags = 0;

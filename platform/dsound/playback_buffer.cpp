@@ -34,7 +34,7 @@ class PlaybackBuffer final : public BufferObject<IDirectSoundBuffer> {
       : BufferObject(device, (flags & DSBCAPS_CTRLPOSITIONNOTIFY) != 0, true), flags_(flags) {}
 
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSBCAPS caps) override {
-    if (caps == nullptr || caps->dwSize != sizeof(DSBCAPS)) {
+    if (!CapsRecordKnown(caps)) {
       return DSERR_INVALIDPARAM;
     }
     caps->dwFlags = flags_ | DSBCAPS_LOCSOFTWARE;

@@ -65,7 +65,7 @@ class PlaybackDevice final : public DeviceObject<IDirectSound> {
   }
 
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCAPS caps) override {
-    if (caps == nullptr || caps->dwSize != sizeof(DSCAPS)) {
+    if (!CapsRecordKnown(caps)) {
       return DSERR_INVALIDPARAM;
     }
     *caps = DSCAPS{};
@@ -120,7 +120,7 @@ class CaptureDevice final : public DeviceObject<IDirectSoundCapture> {
   }
 
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCCAPS caps) override {
-    if (caps == nullptr || caps->dwSize != sizeof(DSCCAPS)) {
+    if (!CapsRecordKnown(caps)) {
       return DSERR_INVALIDPARAM;
     }
     caps->dwFlags = 0;
