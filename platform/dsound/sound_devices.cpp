@@ -2,25 +2,16 @@
 #include <dsound.h>
 #include <windows.h>
 
-#include <atomic>
 #include <new>
 
 #include "platform/dsound/capture_buffer.h"
 #include "platform/dsound/device_registry.h"
 #include "platform/dsound/playback_buffer.h"
+#include "platform/dsound/ref_count.h"
 #include "platform/dsound/sound_format.h"
 
 namespace twplat::sound {
 namespace {
-
-class RefCounted {
- public:
-  ULONG Add() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  ULONG Drop() { return references_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
-
- private:
-  std::atomic<ULONG> references_{1};
-};
 
 // The IUnknown part of a device object: no further interfaces, a reference
 // count any thread may change, deleted at the last Release.
@@ -46,7 +37,7 @@ class DeviceObject : public Interface {
   virtual ~DeviceObject() = default;
 
  private:
-  RefCounted references_;
+  RefCount references_;
 };
 
 // A playback device. Every buffer has a device stream of its own, so the
