@@ -13,11 +13,14 @@
 namespace twplat::sound {
 namespace {
 
-// The IUnknown part of a device object: no further interfaces, a reference
-// count any thread may change, deleted at the last Release.
+// What both device objects share: the device they open, and the IUnknown
+// part, with no further interfaces, a reference count any thread may change,
+// deleted at the last Release.
 template <typename Interface>
 class DeviceObject : public Interface {
  public:
+  explicit DeviceObject(const DeviceChoice& device) : device_(device) {}
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
     if (object != nullptr) {
       *object = nullptr;
@@ -36,7 +39,18 @@ class DeviceObject : public Interface {
  protected:
   virtual ~DeviceObject() = default;
 
+  // A buffer on the device, made by create(device, description, buffer);
+  // this system makes no aggregated objects.
+  template <typename Create, typename Description, typename Buffer>
+  HRESULT NewBuffer(Create create, Description description, Buffer** buffer, LPUNKNOWN outer) {
+    if (outer != nullptr) {
+      return DSERR_NOAGGREGATION;
+    }
+    return create(device_, description, buffer);
+  }
+
  private:
+  const DeviceChoice device_;
   RefCount references_;
 };
 
@@ -44,15 +58,12 @@ class DeviceObject : public Interface {
 // cooperative level changes nothing and any valid level is accepted.
 class PlaybackDevice final : public DeviceObject<IDirectSound> {
  public:
-  explicit PlaybackDevice(const DeviceChoice& device) : device_(device) {}
+  using DeviceObject::DeviceObject;
 
   HRESULT STDMETHODCALLTYPE CreateSoundBuffer(LPCDSBUFFERDESC description,
                                               LPDIRECTSOUNDBUFFER* buffer,
                                               LPUNKNOWN outer) override {
-    if (outer != nullptr) {
-      return DSERR_NOAGGREGATION;
-    }
-    return CreatePlaybackBuffer(device_, description, buffer);
+    return NewBuffer(CreatePlaybackBuffer, description, buffer, outer);
   }
 
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCAPS caps) override {
@@ -92,22 +103,16 @@ class PlaybackDevice final : public DeviceObject<IDirectSound> {
   }
   HRESULT STDMETHODCALLTYPE SetSpeakerConfig(DWORD) override { return DS_OK; }
   HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
-
- private:
-  const DeviceChoice device_;
 };
 
 class CaptureDevice final : public DeviceObject<IDirectSoundCapture> {
  public:
-  explicit CaptureDevice(const DeviceChoice& device) : device_(device) {}
+  using DeviceObject::DeviceObject;
 
   HRESULT STDMETHODCALLTYPE CreateCaptureBuffer(LPCDSCBUFFERDESC description,
                                                 LPDIRECTSOUNDCAPTUREBUFFER* buffer,
                                                 LPUNKNOWN outer) override {
-    if (outer != nullptr) {
-      return DSERR_NOAGGREGATION;
-    }
-    return twplat::sound::CreateCaptureBuffer(device_, description, buffer);
+    return NewBuffer(twplat::sound::CreateCaptureBuffer, description, buffer, outer);
   }
 
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCCAPS caps) override {
@@ -121,9 +126,6 @@ class CaptureDevice final : public DeviceObject<IDirectSoundCapture> {
   }
 
   HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
-
- private:
-  const DeviceChoice device_;
 };
 
 HRESULT Enumerate(Direction direction, LPDSENUMCALLBACKA callback, LPVOID context) {
