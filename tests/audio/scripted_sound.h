@@ -163,35 +163,52 @@ class ScriptedPlaybackBuffer final : public IDirectSoundBuffer, public ScriptedR
 };
 
 // Devices that hand out a scripted buffer (or fail) and keep the description.
-class ScriptedCaptureDevice final : public IDirectSoundCapture {
+template <typename Interface, typename Description>
+class ScriptedDevice : public Interface {
  public:
-  explicit ScriptedCaptureDevice(ScriptedCaptureBuffer* buffer) : buffer_(buffer) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateCaptureBuffer(LPCDSCBUFFERDESC description,
-                                                LPDIRECTSOUNDCAPTUREBUFFER* buffer,
-                                                LPUNKNOWN outer) override;
-  HRESULT STDMETHODCALLTYPE GetCaps(LPDSCCAPS) override { return DSERR_UNSUPPORTED; }
   HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_UNSUPPORTED; }
 
-  DSCBUFFERDESC description{};
+  Description description{};
   WAVEFORMATEX format{};
   HRESULT result = DS_OK;
+
+ protected:
+  template <typename Buffer, typename Out>
+  HRESULT HandOut(const Description* given, Buffer* made, Out** buffer) {
+    description = *given;
+    format = *given->lpwfxFormat;
+    if (FAILED(result)) {
+      return result;
+    }
+    *buffer = made;
+    return DS_OK;
+  }
+};
+
+class ScriptedCaptureDevice final : public ScriptedDevice<IDirectSoundCapture, DSCBUFFERDESC> {
+ public:
+  explicit ScriptedCaptureDevice(ScriptedCaptureBuffer* buffer) : buffer_(buffer) {}
+  HRESULT STDMETHODCALLTYPE CreateCaptureBuffer(LPCDSCBUFFERDESC description,
+                                                LPDIRECTSOUNDCAPTUREBUFFER* buffer,
+                                                LPUNKNOWN) override {
+    return HandOut(description, buffer_, buffer);
+  }
+  HRESULT STDMETHODCALLTYPE GetCaps(LPDSCCAPS) override { return DSERR_UNSUPPORTED; }
 
  private:
   ScriptedCaptureBuffer* buffer_;
 };
 
-class ScriptedPlaybackDevice final : public IDirectSound {
+class ScriptedPlaybackDevice final : public ScriptedDevice<IDirectSound, DSBUFFERDESC> {
  public:
   explicit ScriptedPlaybackDevice(ScriptedPlaybackBuffer* buffer) : buffer_(buffer) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateSoundBuffer(LPCDSBUFFERDESC description,
-                                              LPDIRECTSOUNDBUFFER* buffer,
-                                              LPUNKNOWN outer) override;
+                                              LPDIRECTSOUNDBUFFER* buffer, LPUNKNOWN) override {
+    return HandOut(description, buffer_, buffer);
+  }
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCAPS) override { return DSERR_UNSUPPORTED; }
   HRESULT STDMETHODCALLTYPE DuplicateSoundBuffer(LPDIRECTSOUNDBUFFER,
                                                  LPDIRECTSOUNDBUFFER*) override {
@@ -201,11 +218,6 @@ class ScriptedPlaybackDevice final : public IDirectSound {
   HRESULT STDMETHODCALLTYPE Compact() override { return DS_OK; }
   HRESULT STDMETHODCALLTYPE GetSpeakerConfig(LPDWORD) override { return DSERR_UNSUPPORTED; }
   HRESULT STDMETHODCALLTYPE SetSpeakerConfig(DWORD) override { return DSERR_UNSUPPORTED; }
-  HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_UNSUPPORTED; }
-
-  DSBUFFERDESC description{};
-  WAVEFORMATEX format{};
-  HRESULT result = DS_OK;
 
  private:
   ScriptedPlaybackBuffer* buffer_;
