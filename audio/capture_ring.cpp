@@ -2,8 +2,7 @@
 
 #include <commctrl.h>
 
-#include <cstring>
-
+#include "audio/ring_span.h"
 #include "core/app_state.h"
 #include "core/error_reporter.h"
 
@@ -13,7 +12,6 @@ constexpr DWORD kCaptureWaitMs = 10;
 // A device delivers at least every few tens of milliseconds; after this many
 // waits without a byte the reader asks whether the buffer still captures.
 constexpr int kStalledWaits = 50;
-constexpr int kNotifyCount = 8;
 
 WAVEFORMATEX CaptureFormat() {
   WAVEFORMATEX format{};
@@ -25,16 +23,6 @@ WAVEFORMATEX CaptureFormat() {
   format.wBitsPerSample = 16;
   format.cbSize = 0;
   return format;
-}
-
-// All eight positions lie in the ring's first notifyStep bytes.
-HRESULT SetCapturePositions(CaptureContext& context, IDirectSoundNotify* notify) {
-  DSBPOSITIONNOTIFY positions[kNotifyCount];
-  for (LONG k = 0; k < kNotifyCount; ++k) {
-    positions[k].dwOffset = static_cast<DWORD>(k * context.notifyStep / kNotifyCount);
-    positions[k].hEventNotify = context.notifyEvent;
-  }
-  return notify->SetNotificationPositions(kNotifyCount, positions);
 }
 
 // DS_OK while the buffer captures; otherwise why not.
@@ -107,17 +95,10 @@ HRESULT SetUpCaptureBuffer(CaptureContext& context, IDirectSoundCapture* device,
     ReportError("CreateCaptureBuffer real", result);
     return result;
   }
-  void* notifyObject = nullptr;
-  result = (*bufferOut)->QueryInterface(IID_IDirectSoundNotify, &notifyObject);
+  // All eight positions lie in the ring's first notifyStep bytes.
+  result = SetEightNotifyPositions(*bufferOut, context.notifyEvent, context.notifyStep,
+                                   {"Notify QueryInterface", "SetNotificationPositions"});
   if (FAILED(result)) {
-    ReportError("Notify QueryInterface", result);
-    return result;
-  }
-  auto* notify = static_cast<IDirectSoundNotify*>(notifyObject);
-  result = SetCapturePositions(context, notify);
-  notify->Release();
-  if (FAILED(result)) {
-    ReportError("SetNotificationPositions", result);
     return result;
   }
   SendMessageA(appState.bufferMeter.load(), PBM_SETRANGE32, 0, context.bufferBytes);
@@ -136,26 +117,15 @@ bool ReadCaptureBlock(CaptureContext& context, void* destination, const StreamHe
     return false;
   }
   PostMessageA(appState.bufferMeter.load(), PBM_SETPOS, static_cast<WPARAM>(context.readOffset), 0);
-  LPVOID region1 = nullptr;
-  LPVOID region2 = nullptr;
-  DWORD bytes1 = 0;
-  DWORD bytes2 = 0;
-  const HRESULT locked = context.captureBuffer->Lock(static_cast<DWORD>(context.readOffset),
-                                                     static_cast<DWORD>(blockLength), &region1,
-                                                     &bytes1, &region2, &bytes2, 0);
+  RingSpan span;
+  const HRESULT locked = LockSpan(context.captureBuffer, context.readOffset, blockLength, span);
   if (FAILED(locked)) {
     context.readFailure = locked;
     return false;
   }
-  auto* out = static_cast<BYTE*>(destination);
-  std::memcpy(out, region1, bytes1);
-  length = static_cast<LONG>(bytes1);
-  context.readOffset = (context.readOffset + static_cast<LONG>(bytes1)) % context.bufferBytes;
-  if (region2 != nullptr) {
-    std::memcpy(out + bytes1, region2, bytes2);
-    context.readOffset = (context.readOffset + static_cast<LONG>(bytes2)) % context.bufferBytes;
-    length += static_cast<LONG>(bytes2);
-  }
-  context.captureBuffer->Unlock(region1, bytes1, region2, bytes2);
+  span.CopyTo(static_cast<BYTE*>(destination));
+  length = span.bytes();
+  context.readOffset = (context.readOffset + length) % context.bufferBytes;
+  UnlockSpan(context.captureBuffer, span);
   return true;
 }

@@ -4,13 +4,13 @@
 
 #include <cstring>
 
+#include "audio/ring_span.h"
 #include "core/app_state.h"
 #include "core/error_reporter.h"
 
 namespace {
 
 constexpr DWORD kRoomWaitMs = 500;
-constexpr int kNotifyCount = 8;
 constexpr DWORD kDrainStepMs = 10;
 constexpr int kDrainSteps = 100;  // a second: the quarter-second ring, the tail and slack
 
@@ -24,32 +24,6 @@ WAVEFORMATEX FormatOf(const StreamHeader& header) {
   format.wBitsPerSample = LOWORD(header.bitsPerSample);
   format.cbSize = 0;
   return format;
-}
-
-// Spread over the whole ring, an eighth apart.
-HRESULT SetPlaybackPositions(PlaybackContext& context, IDirectSoundNotify* notify) {
-  DSBPOSITIONNOTIFY positions[kNotifyCount];
-  for (LONG k = 0; k < kNotifyCount; ++k) {
-    positions[k].dwOffset = static_cast<DWORD>(k * context.bufferBytes / kNotifyCount);
-    positions[k].hEventNotify = context.notifyEvent;
-  }
-  return notify->SetNotificationPositions(kNotifyCount, positions);
-}
-
-HRESULT AskForPositions(PlaybackContext& context, IDirectSoundBuffer* buffer) {
-  void* notifyObject = nullptr;
-  HRESULT result = buffer->QueryInterface(IID_IDirectSoundNotify, &notifyObject);
-  if (FAILED(result)) {
-    ReportError("Query Notify Interface", result);
-    return result;
-  }
-  auto* notify = static_cast<IDirectSoundNotify*>(notifyObject);
-  result = SetPlaybackPositions(context, notify);
-  notify->Release();
-  if (FAILED(result)) {
-    ReportError("Playback SetNotificationPositions", result);
-  }
-  return result;
 }
 
 void ApplyVolume(IDirectSoundBuffer* buffer) {
@@ -129,26 +103,18 @@ LONG WaitForRoom(PlaybackContext& context) {
 // One part that fits the room, at writeOffset.
 bool WritePart(PlaybackContext& context, const BYTE* source, LONG length) {
   IDirectSoundBuffer* buffer = context.playbackBuffer;
-  LPVOID region1 = nullptr;
-  LPVOID region2 = nullptr;
-  DWORD bytes1 = 0;
-  DWORD bytes2 = 0;
-  const auto offset = static_cast<DWORD>(context.writeOffset);
-  const auto bytes = static_cast<DWORD>(length);
-  HRESULT result = buffer->Lock(offset, bytes, &region1, &bytes1, &region2, &bytes2, 0);
+  RingSpan span;
+  HRESULT result = LockSpan(buffer, context.writeOffset, length, span);
   if (result == DSERR_BUFFERLOST) {
     buffer->Restore();
-    result = buffer->Lock(offset, bytes, &region1, &bytes1, &region2, &bytes2, 0);
+    result = LockSpan(buffer, context.writeOffset, length, span);
   }
   if (FAILED(result)) {
     ReportError("Playback Lock", result);
     return false;
   }
-  std::memcpy(region1, source, bytes1);
-  if (region2 != nullptr) {
-    std::memcpy(region2, source + bytes1, bytes2);
-  }
-  result = buffer->Unlock(region1, bytes1, region2, bytes2);
+  span.CopyFrom(source);
+  result = UnlockSpan(buffer, span);
   if (FAILED(result)) {
     ReportError("Playback Unlock", result);
     return false;
@@ -193,7 +159,9 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
   context.playing = false;
   context.prefilledBytes = 0;
   context.queuedBytes = 0x7FFFFFFF;
-  result = AskForPositions(context, *bufferOut);
+  // Spread over the whole ring, an eighth apart.
+  result = SetEightNotifyPositions(*bufferOut, context.notifyEvent, context.bufferBytes,
+                                   {"Query Notify Interface", "Playback SetNotificationPositions"});
   if (FAILED(result)) {
     return result;
   }

@@ -26,6 +26,38 @@ int WaitReady(SOCKET sock, bool forWriting, LONG microseconds) {
                     : select(0, &set, nullptr, nullptr, &wait);
 }
 
+// The loop under ReceiveExact and SendAll: step(done, count) moves up to
+// length - done bytes and says how many; it is repeated until length bytes
+// have moved, a step fails, a stop is requested or kStalledPeerMs pass
+// without a byte (stalled is then set). True when all length bytes moved.
+template <typename Step>
+bool TransferAll(int length, bool& stalled, Step step) {
+  if (length < 0) {
+    return false;
+  }
+  int done = 0;
+  StallTimer quiet;
+  if (!StopRequested()) {
+    while (done < length) {
+      int count = 0;
+      if (!step(done, count)) {
+        break;
+      }
+      done += count;
+      if (StopRequested()) {
+        break;
+      }
+      if (count > 0) {
+        quiet.Progress();
+      } else if (quiet.Stalled()) {
+        stalled = true;
+        break;
+      }
+    }
+  }
+  return done == length;
+}
+
 // The resolver's addresses for the host text, released with the holder.
 class AddressList {
  public:
@@ -239,32 +271,14 @@ bool ReceiveSome(SOCKET sock, char* buffer, int capacity, int& count) {
 }
 
 bool ReceiveExact(SOCKET sock, char* buffer, int length, bool* stalled) {
-  if (length < 0) {
-    return false;
+  bool quiet = false;
+  const bool received = TransferAll(length, quiet, [&](int done, int& count) {
+    return ReceiveSome(sock, buffer + done, length - done, count);
+  });
+  if (quiet && stalled != nullptr) {
+    *stalled = true;
   }
-  DWORD received = 0;
-  StallTimer quiet;
-  if (!StopRequested()) {
-    while (received < static_cast<DWORD>(length)) {
-      int count = 0;
-      if (!ReceiveSome(sock, buffer + received, length - static_cast<int>(received), count)) {
-        break;
-      }
-      received += static_cast<DWORD>(count);
-      if (StopRequested()) {
-        break;
-      }
-      if (count > 0) {
-        quiet.Progress();
-      } else if (quiet.Stalled()) {
-        if (stalled != nullptr) {
-          *stalled = true;
-        }
-        break;
-      }
-    }
-  }
-  return received == static_cast<DWORD>(length);
+  return received;
 }
 
 bool SendSome(SOCKET sock, const char* data, int length, int& count) {
@@ -303,28 +317,12 @@ bool SendSome(SOCKET sock, const char* data, int length, int& count) {
 }
 
 bool SendAll(SOCKET sock, const char* data, int length) {
-  if (length < 0) {
-    return false;
+  bool stuck = false;
+  const bool sent = TransferAll(length, stuck, [&](int done, int& count) {
+    return SendSome(sock, data + done, length - done, count);
+  });
+  if (stuck) {
+    ReportError("SendData", WSAETIMEDOUT);
   }
-  DWORD sent = 0;
-  StallTimer stuck;
-  if (!StopRequested()) {
-    while (sent < static_cast<DWORD>(length)) {
-      int count = 0;
-      if (!SendSome(sock, data + sent, length - static_cast<int>(sent), count)) {
-        break;
-      }
-      sent += static_cast<DWORD>(count);
-      if (StopRequested()) {
-        break;
-      }
-      if (count > 0) {
-        stuck.Progress();
-      } else if (stuck.Stalled()) {
-        ReportError("SendData", WSAETIMEDOUT);
-        break;
-      }
-    }
-  }
-  return sent == static_cast<DWORD>(length);
+  return sent;
 }

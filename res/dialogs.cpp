@@ -4,13 +4,13 @@
 
 #include <commctrl.h>  // needs windows.h first, as the SDK's does
 
-#include "platform/win32/resources.h"
 #include "res/resource.h"
+#include "res/resource_table.h"
 
 namespace {
 
-using twplat::ControlTemplate;
-using twplat::DialogTemplate;
+using twres::ControlTemplate;
+using twres::DialogTemplate;
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr int kNoId = -1;
@@ -84,11 +84,11 @@ const DialogTemplate kDialogs[] = {
      kAboutControls},
 };
 
-const twplat::IconResource kIcons[] = {{IDI_TONEWIRE, "tonewire"}};
+const twres::IconResource kIcons[] = {{IDI_TONEWIRE, "tonewire"}};
 
 }  // namespace
 
-const twplat::ResourceTable& twplat::ProgramResources() {
+const twres::ResourceTable& twres::ProgramResources() {
   static const ResourceTable table{kDialogs, kIcons};
   return table;
 }

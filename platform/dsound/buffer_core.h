@@ -6,10 +6,10 @@
 #include <dsound.h>
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 
 #include "platform/dsound/device_stream.h"
+#include "platform/dsound/ref_count.h"
 #include "platform/dsound/sound_ring.h"
 
 namespace twplat::sound {
@@ -41,8 +41,8 @@ class BufferCore {
   HRESULT GetFormat(LPWAVEFORMATEX format, DWORD sizeAllocated, LPDWORD sizeWritten) const;
 
   // One COM object, one count, whichever interface is used.
-  ULONG AddRef() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  ULONG ReleaseReference() { return references_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
+  ULONG AddRef() { return references_.Add(); }
+  ULONG ReleaseReference() { return references_.Drop(); }
 
  private:
   const DeviceChoice device_;
@@ -50,7 +50,7 @@ class BufferCore {
   std::unique_ptr<DeviceStream> stream_;
   bool running_ = false;
   bool lost_ = false;
-  std::atomic<ULONG> references_{1};
+  RefCount references_;
 };
 
 // IDirectSoundNotify of a buffer: shares the buffer's reference count.

@@ -2,31 +2,25 @@
 #include <dsound.h>
 #include <windows.h>
 
-#include <atomic>
 #include <new>
 
 #include "platform/dsound/capture_buffer.h"
 #include "platform/dsound/device_registry.h"
 #include "platform/dsound/playback_buffer.h"
+#include "platform/dsound/ref_count.h"
 #include "platform/dsound/sound_format.h"
 
 namespace twplat::sound {
 namespace {
 
-class RefCounted {
- public:
-  ULONG Add() { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
-  ULONG Drop() { return references_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
-
- private:
-  std::atomic<ULONG> references_{1};
-};
-
-// The IUnknown part of a device object: no further interfaces, a reference
-// count any thread may change, deleted at the last Release.
+// What both device objects share: the device they open, and the IUnknown
+// part, with no further interfaces, a reference count any thread may change,
+// deleted at the last Release.
 template <typename Interface>
 class DeviceObject : public Interface {
  public:
+  explicit DeviceObject(const DeviceChoice& device) : device_(device) {}
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
     if (object != nullptr) {
       *object = nullptr;
@@ -45,27 +39,35 @@ class DeviceObject : public Interface {
  protected:
   virtual ~DeviceObject() = default;
 
+  // A buffer on the device, made by create(device, description, buffer);
+  // this system makes no aggregated objects.
+  template <typename Create, typename Description, typename Buffer>
+  HRESULT NewBuffer(Create create, Description description, Buffer** buffer, LPUNKNOWN outer) {
+    if (outer != nullptr) {
+      return DSERR_NOAGGREGATION;
+    }
+    return create(device_, description, buffer);
+  }
+
  private:
-  RefCounted references_;
+  const DeviceChoice device_;
+  RefCount references_;
 };
 
 // A playback device. Every buffer has a device stream of its own, so the
 // cooperative level changes nothing and any valid level is accepted.
 class PlaybackDevice final : public DeviceObject<IDirectSound> {
  public:
-  explicit PlaybackDevice(const DeviceChoice& device) : device_(device) {}
+  using DeviceObject::DeviceObject;
 
   HRESULT STDMETHODCALLTYPE CreateSoundBuffer(LPCDSBUFFERDESC description,
                                               LPDIRECTSOUNDBUFFER* buffer,
                                               LPUNKNOWN outer) override {
-    if (outer != nullptr) {
-      return DSERR_NOAGGREGATION;
-    }
-    return CreatePlaybackBuffer(device_, description, buffer);
+    return NewBuffer(CreatePlaybackBuffer, description, buffer, outer);
   }
 
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCAPS caps) override {
-    if (caps == nullptr || caps->dwSize != sizeof(DSCAPS)) {
+    if (!CapsRecordKnown(caps)) {
       return DSERR_INVALIDPARAM;
     }
     *caps = DSCAPS{};
@@ -101,26 +103,20 @@ class PlaybackDevice final : public DeviceObject<IDirectSound> {
   }
   HRESULT STDMETHODCALLTYPE SetSpeakerConfig(DWORD) override { return DS_OK; }
   HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
-
- private:
-  const DeviceChoice device_;
 };
 
 class CaptureDevice final : public DeviceObject<IDirectSoundCapture> {
  public:
-  explicit CaptureDevice(const DeviceChoice& device) : device_(device) {}
+  using DeviceObject::DeviceObject;
 
   HRESULT STDMETHODCALLTYPE CreateCaptureBuffer(LPCDSCBUFFERDESC description,
                                                 LPDIRECTSOUNDCAPTUREBUFFER* buffer,
                                                 LPUNKNOWN outer) override {
-    if (outer != nullptr) {
-      return DSERR_NOAGGREGATION;
-    }
-    return twplat::sound::CreateCaptureBuffer(device_, description, buffer);
+    return NewBuffer(twplat::sound::CreateCaptureBuffer, description, buffer, outer);
   }
 
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCCAPS caps) override {
-    if (caps == nullptr || caps->dwSize != sizeof(DSCCAPS)) {
+    if (!CapsRecordKnown(caps)) {
       return DSERR_INVALIDPARAM;
     }
     caps->dwFlags = 0;
@@ -130,9 +126,6 @@ class CaptureDevice final : public DeviceObject<IDirectSoundCapture> {
   }
 
   HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
-
- private:
-  const DeviceChoice device_;
 };
 
 HRESULT Enumerate(Direction direction, LPDSENUMCALLBACKA callback, LPVOID context) {

@@ -23,6 +23,13 @@ inline constexpr DWORD kMaxBufferBytes = 16u * 1024u * 1024u;
 // DSERR_BADFORMAT for a well-formed format outside what the devices take.
 HRESULT CheckBufferFormat(const WAVEFORMATEX* format, DWORD bufferBytes);
 
+// A capabilities record the caller hands in to be filled: there, and of the
+// size of the record this system fills.
+template <typename Caps>
+bool CapsRecordKnown(const Caps* caps) {
+  return caps != nullptr && caps->dwSize == sizeof(Caps);
+}
+
 // The byte value of silence: 8-bit PCM is unsigned, wider PCM signed.
 inline BYTE SilenceByte(WORD bitsPerSample) { return bitsPerSample == 8 ? 0x80 : 0x00; }
 

@@ -7,6 +7,17 @@
 namespace twplat {
 namespace {
 
+// Styles and rectangle, from a dialog's or a control's template.
+template <typename Template>
+void Place(WindowDescription& description, const Template& from) {
+  description.style = from.style;
+  description.exStyle = from.exStyle;
+  description.x = from.x;
+  description.y = from.y;
+  description.cx = from.cx;
+  description.cy = from.cy;
+}
+
 // A dialog is not visible until its modal loop first runs out of messages.
 Window MakeDialogWindow(const DialogTemplate& dialog, HWND owner, DLGPROC procedure) {
   Window window;
@@ -15,12 +26,7 @@ Window MakeDialogWindow(const DialogTemplate& dialog, HWND owner, DLGPROC proced
   WindowDescription& description = window.description;
   description.parent = owner;
   description.className = "#32770";
-  description.style = dialog.style;
-  description.exStyle = dialog.exStyle;
-  description.x = dialog.x;
-  description.y = dialog.y;
-  description.cx = dialog.cx;
-  description.cy = dialog.cy;
+  Place(description, dialog);
   description.templateId = dialog.id;
   description.font = &dialog.font;
   window.state.text = dialog.caption != nullptr ? dialog.caption : "";
@@ -37,13 +43,8 @@ Window MakeControlWindow(const ControlTemplate& control, WindowKind kind, HWND d
   WindowDescription& description = window.description;
   description.parent = dialog;
   description.className = control.className;
-  description.style = control.style;
-  description.exStyle = control.exStyle;
   description.id = control.id;
-  description.x = control.x;
-  description.y = control.y;
-  description.cx = control.cx;
-  description.cy = control.cy;
+  Place(description, control);
   window.state.text = control.text != nullptr ? control.text : "";
   window.state.enabled = (control.style & WS_DISABLED) == 0;
   window.state.visible = (control.style & WS_VISIBLE) != 0;
@@ -70,18 +71,10 @@ HWND CreateFromTemplate(const DialogTemplate& dialogTemplate, HWND owner, DLGPRO
 
 // The first control that carries WS_TABSTOP and can take the focus.
 HWND FirstTabStop(HWND dialog) {
-  HWND found = nullptr;
-  WithWindow(dialog, [&](Window& window) {
-    for (HWND child : window.children) {
-      Window* control = FindWindowLocked(child);
-      if (control != nullptr && (control->description.style & WS_TABSTOP) != 0 &&
-          control->state.enabled && control->state.visible) {
-        found = child;
-        return;
-      }
-    }
+  return FirstChildWhere(dialog, [](const Window& control) {
+    return (control.description.style & WS_TABSTOP) != 0 && control.state.enabled &&
+           control.state.visible;
   });
-  return found;
 }
 
 void SetFocusOf(HWND dialog, HWND control) {

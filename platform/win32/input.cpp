@@ -124,12 +124,4 @@ bool CloseWindow(HWND dialog) {
   return Queue(target, dialog, WM_CLOSE, 0, 0, QS_MOUSEBUTTON);
 }
 
-bool SimulateMouseMove(HWND window) {
-  Target target = FindTarget(window);
-  if (!target.queue) {
-    return false;
-  }
-  return Queue(target, window, WM_MOUSEMOVE, 0, 0, QS_MOUSEMOVE);
-}
-
 }  // namespace twplat

@@ -30,8 +30,5 @@ bool MoveSlider(HWND trackbar, int position);
 bool PressKey(HWND dialog, int virtualKey);
 // The dialog's close box (or the system menu's Close, or Alt+F4).
 bool CloseWindow(HWND dialog);
-// The mouse moved over the window. Taken even by a disabled window: it only
-// tells the thread that there was input.
-bool SimulateMouseMove(HWND window);
 
 }  // namespace twplat

@@ -1,66 +1,19 @@
-// The program's resources as data: dialog templates (the fields of an
-// extended dialog template) and icons. The program defines them once (res/);
-// they are linked into every executable, as a Windows module carries them in
-// its resource section, and the window system looks them up by number.
+// Looking up the program's resources (res/resource_table.h) by number, as
+// the window system does on Windows in a module's resource section.
 #pragma once
 
 #include <windows.h>
 
-#include <span>
+#include "res/resource_table.h"
 
 namespace twplat {
 
-struct DialogFont {
-  const char* face;
-  WORD pointSize;
-  WORD weight;
-  bool italic;
-  BYTE charset;
-};
-
-// One control of a dialog template. Positions and sizes are in dialog units,
-// relative to the dialog's client area.
-struct ControlTemplate {
-  int id;                 // -1: a control without an identifier
-  const char* className;  // "BUTTON", "EDIT", "STATIC", "COMBOBOX", or a common control
-  const char* text;       // null: no text
-  WORD iconId;            // SS_ICON: the icon named by the template instead of a text; else 0
-  short x;
-  short y;
-  short cx;
-  short cy;
-  DWORD style;  // WS_CHILD and WS_VISIBLE included, as the template stores them
-  DWORD exStyle;
-  DWORD helpId;
-};
-
-struct DialogTemplate {
-  WORD id;
-  const char* caption;
-  DWORD style;
-  DWORD exStyle;
-  short x;
-  short y;
-  short cx;
-  short cy;
-  DialogFont font;
-  std::span<const ControlTemplate> controls;  // template order, which is also the tab order
-};
-
-// An icon: its number, and the name of its artwork (res/icons/NAME-16.png,
-// -32 and -48, and NAME.svg), which the desktop host shows.
-struct IconResource {
-  WORD id;
-  const char* artwork = nullptr;
-};
-
-struct ResourceTable {
-  std::span<const DialogTemplate> dialogs;
-  std::span<const IconResource> icons;
-};
-
-// Defined by the program (res/).
-const ResourceTable& ProgramResources();
+using twres::ControlTemplate;
+using twres::DialogFont;
+using twres::DialogTemplate;
+using twres::IconResource;
+using twres::ProgramResources;
+using twres::ResourceTable;
 
 const DialogTemplate* FindDialogTemplate(WORD id);
 // The icon behind a handle from LoadIconA, or null for any other value.

@@ -79,18 +79,10 @@ bool ApplyTypedCharacter(std::string* text, bool* selectAll, char typed) {
 }
 
 HWND DefaultPushButton(HWND dialog) {
-  HWND found = nullptr;
-  WithWindow(dialog, [&](Window& window) {
-    for (HWND child : window.children) {
-      Window* control = FindWindowLocked(child);
-      if (control != nullptr && control->kind == WindowKind::kButton &&
-          (control->description.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
-        found = child;
-        return;
-      }
-    }
+  return FirstChildWhere(dialog, [](const Window& control) {
+    return control.kind == WindowKind::kButton &&
+           (control.description.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
   });
-  return found;
 }
 
 }  // namespace twplat

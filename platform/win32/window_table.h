@@ -81,6 +81,23 @@ bool WithWindow(HWND handle, F&& f) {
   return true;
 }
 
+// The first child, in creation order, for which match(child) holds; null
+// when none does or there is no such window.
+template <class F>
+HWND FirstChildWhere(HWND handle, F&& match) {
+  HWND found = nullptr;
+  WithWindow(handle, [&](Window& window) {
+    for (HWND child : window.children) {
+      const Window* control = FindWindowLocked(child);
+      if (control != nullptr && match(*control)) {
+        found = child;
+        return;
+      }
+    }
+  });
+  return found;
+}
+
 // Serialises host notifications, so the host sees changes in the order they
 // were made.
 std::recursive_mutex& NotifyLock();

@@ -6,6 +6,7 @@
 #include "app/entry.h"
 #include "core/app_state.h"
 #include "tests/support/config_home.h"
+#include "tests/support/fresh_app_state.h"
 #include "tests/support/loopback_peer.h"
 
 namespace twtest {
@@ -13,18 +14,6 @@ namespace {
 
 // Before any thread starts: the same two devices on every machine.
 const bool kBuiltinDevicesOnly = setenv("TONEWIRE_AUDIO", "builtin", 1) == 0;
-
-// What one program start finds in a fresh process. The status line's handle
-// would otherwise be the previous test's window, which is gone.
-void ResetAppState() {
-  appState.mainWindow.store(nullptr);
-  appState.statusLine.store(nullptr);
-  appState.bufferMeter.store(nullptr);
-  appState.runState.store(kRunIdle);
-  appState.stopRequested.store(0);
-  appState.volume.store(0);
-  appState.appliedVolume.store(-1);
-}
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "core/stream_header.h"
 #include "tests/app/program_fixture.h"
 #include "tests/support/loopback_peer.h"
+#include "tests/support/mouse_move.h"
 
 namespace twtest {
 namespace {
@@ -173,7 +174,7 @@ TEST_F(RunCommandsTest, InputDuringTheStopWaitPostponesTheTimeOut) {
   ASSERT_TRUE(WaitEnabled(IDC_STOP, true));
   ASSERT_TRUE(Click(IDC_STOP));
   for (int i = 0; i < 15; ++i) {  // 4.5 s of mouse movement, a move every 300 ms
-    ASSERT_TRUE(twplat::SimulateMouseMove(window_));
+    ASSERT_TRUE(twtest::SimulateMouseMove(window_));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   EXPECT_EQ(host_.BoxCount(), 1u);

@@ -20,7 +20,7 @@
 #include "audio/playback_context.h"
 #include "audio/playback_ring.h"
 #include "core/app_state.h"
-#include "platform/dsound/builtin/output_tap.h"
+#include "tests/support/output_recorder.h"
 #include "tests/support/signal_analysis.h"
 #include "tests/support/test_host.h"
 
@@ -68,24 +68,6 @@ TEST_F(BuiltinRoundTrip, CaptureReaderTakesWholeBlocksOfTheLiveTone) {
   EXPECT_LT(largestStep, 0.02);
 }
 
-class Recorder : public twplat::BuiltinOutputTap {
- public:
-  Recorder() { twplat::SetBuiltinOutputTap(this); }
-  ~Recorder() override { twplat::SetBuiltinOutputTap(nullptr); }
-  void Played(const BYTE* bytes, DWORD count, const WAVEFORMATEX&) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    played_.insert(played_.end(), bytes, bytes + count);
-  }
-  std::vector<BYTE> played() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return played_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<BYTE> played_;
-};
-
 // Chunks of odd sizes written as the receiver writes them, playback started
 // after the second: the output plays them back to back, byte for byte, at
 // the volume the slider had.
@@ -106,7 +88,7 @@ TEST_F(BuiltinRoundTrip, PlaybackWriterFeedsTheOutputInOrder) {
   ASSERT_EQ(SetUpPlaybackBuffer(context, context.playbackDevice, &context.playbackBuffer), DS_OK);
   ASSERT_EQ(context.bufferBytes, 2000);
   std::vector<BYTE> sent;
-  Recorder recorder;
+  twtest::OutputRecorder recorder;
   for (int chunk = 0; chunk < 12; ++chunk) {
     std::vector<BYTE> bytes(331 + chunk * 17);
     for (BYTE& value : bytes) {

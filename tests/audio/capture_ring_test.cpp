@@ -66,12 +66,9 @@ TEST_F(CaptureRingTest, SetUpMakesTheFixedRingWithItsEightPositions) {
   EXPECT_EQ(device.format.nBlockAlign, 4);
   EXPECT_EQ(device.format.wBitsPerSample, 16);
   EXPECT_EQ(device.format.cbSize, 0);
-  std::vector<DWORD> offsets;
-  for (const DSBPOSITIONNOTIFY& entry : buffer_.notify.positions) {
-    offsets.push_back(entry.dwOffset);
-    EXPECT_EQ(entry.hEventNotify, context_.notifyEvent);
-  }
-  EXPECT_EQ(offsets, (std::vector<DWORD>{0, 689, 1378, 2067, 2756, 3445, 4134, 4823}));
+  EXPECT_EQ(buffer_.notify.Offsets(),
+            (std::vector<DWORD>{0, 689, 1378, 2067, 2756, 3445, 4134, 4823}));
+  EXPECT_TRUE(buffer_.notify.AllSignal(context_.notifyEvent));
   EXPECT_EQ(buffer_.references, 1) << "the notification interface was released";
   EXPECT_EQ(host_.BoxCount(), 0u);
 }

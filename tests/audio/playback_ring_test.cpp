@@ -87,12 +87,9 @@ TEST_F(PlaybackRingTest, SetUpMakesAQuarterSecondRingFromTheHeader) {
   EXPECT_EQ(device.format.nAvgBytesPerSec, 176400u);
   EXPECT_EQ(device.format.nBlockAlign, 4);
   EXPECT_EQ(device.format.wBitsPerSample, 16);
-  std::vector<DWORD> offsets;
-  for (const DSBPOSITIONNOTIFY& entry : buffer_.notify.positions) {
-    offsets.push_back(entry.dwOffset);
-    EXPECT_EQ(entry.hEventNotify, context_.notifyEvent);
-  }
-  EXPECT_EQ(offsets, (std::vector<DWORD>{0, 5512, 11025, 16537, 22050, 27562, 33075, 38587}));
+  EXPECT_EQ(buffer_.notify.Offsets(),
+            (std::vector<DWORD>{0, 5512, 11025, 16537, 22050, 27562, 33075, 38587}));
+  EXPECT_TRUE(buffer_.notify.AllSignal(context_.notifyEvent));
   EXPECT_EQ(appState.appliedVolume.load(), -1);
   EXPECT_EQ(context_.writeOffset, 0) << "a new buffer is written from where it plays";
 

@@ -3,6 +3,21 @@
 #include <algorithm>
 
 namespace twtest {
+namespace {
+
+// Hands out the buffer's recording notify, and nothing else, unless
+// queryResult says to fail.
+template <typename Buffer>
+HRESULT HandOutNotify(Buffer& buffer, REFIID riid, void** object) {
+  if (FAILED(buffer.queryResult) || !IsEqualIID(riid, IID_IDirectSoundNotify)) {
+    return FAILED(buffer.queryResult) ? buffer.queryResult : E_NOINTERFACE;
+  }
+  buffer.AddRef();
+  *object = static_cast<IDirectSoundNotify*>(&buffer.notify);
+  return DS_OK;
+}
+
+}  // namespace
 
 ScriptedRing::ScriptedRing(DWORD size) : ring(size) {}
 
@@ -41,12 +56,7 @@ void ScriptedRing::CountPosition() {
 }
 
 HRESULT ScriptedCaptureBuffer::QueryInterface(REFIID riid, void** object) {
-  if (FAILED(queryResult) || !IsEqualIID(riid, IID_IDirectSoundNotify)) {
-    return FAILED(queryResult) ? queryResult : E_NOINTERFACE;
-  }
-  AddRef();
-  *object = static_cast<IDirectSoundNotify*>(&notify);
-  return DS_OK;
+  return HandOutNotify(*this, riid, object);
 }
 
 HRESULT ScriptedCaptureBuffer::GetCurrentPosition(LPDWORD capture, LPDWORD read) {
@@ -68,12 +78,7 @@ HRESULT ScriptedCaptureBuffer::Lock(DWORD offset, DWORD bytes, LPVOID* region1, 
 }
 
 HRESULT ScriptedPlaybackBuffer::QueryInterface(REFIID riid, void** object) {
-  if (FAILED(queryResult) || !IsEqualIID(riid, IID_IDirectSoundNotify)) {
-    return FAILED(queryResult) ? queryResult : E_NOINTERFACE;
-  }
-  AddRef();
-  *object = static_cast<IDirectSoundNotify*>(&notify);
-  return DS_OK;
+  return HandOutNotify(*this, riid, object);
 }
 
 HRESULT ScriptedPlaybackBuffer::GetCurrentPosition(LPDWORD play, LPDWORD write) {
@@ -92,28 +97,6 @@ HRESULT ScriptedPlaybackBuffer::GetCurrentPosition(LPDWORD play, LPDWORD write) 
 HRESULT ScriptedPlaybackBuffer::Lock(DWORD offset, DWORD bytes, LPVOID* region1, LPDWORD bytes1,
                                      LPVOID* region2, LPDWORD bytes2, DWORD) {
   return LockRing(offset, bytes, region1, bytes1, region2, bytes2);
-}
-
-HRESULT ScriptedCaptureDevice::CreateCaptureBuffer(LPCDSCBUFFERDESC description,
-                                                   LPDIRECTSOUNDCAPTUREBUFFER* buffer, LPUNKNOWN) {
-  this->description = *description;
-  format = *description->lpwfxFormat;
-  if (FAILED(result)) {
-    return result;
-  }
-  *buffer = buffer_;
-  return DS_OK;
-}
-
-HRESULT ScriptedPlaybackDevice::CreateSoundBuffer(LPCDSBUFFERDESC description,
-                                                  LPDIRECTSOUNDBUFFER* buffer, LPUNKNOWN) {
-  this->description = *description;
-  format = *description->lpwfxFormat;
-  if (FAILED(result)) {
-    return result;
-  }
-  *buffer = buffer_;
-  return DS_OK;
 }
 
 }  // namespace twtest

@@ -6,6 +6,7 @@
 #include <dsound.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <utility>
@@ -31,6 +32,21 @@ class RecordingNotify final : public IDirectSoundNotify {
                                                      LPCDSBPOSITIONNOTIFY entries) override {
     positions.assign(entries, entries + count);
     return result;
+  }
+
+  std::vector<DWORD> Offsets() const {
+    std::vector<DWORD> offsets;
+    for (const DSBPOSITIONNOTIFY& entry : positions) {
+      offsets.push_back(entry.dwOffset);
+    }
+    return offsets;
+  }
+  // True when there are positions and every one signals event.
+  bool AllSignal(HANDLE event) const {
+    return !positions.empty() &&
+           std::all_of(positions.begin(), positions.end(), [event](const DSBPOSITIONNOTIFY& entry) {
+             return entry.hEventNotify == event;
+           });
   }
 
   std::vector<DSBPOSITIONNOTIFY> positions;
@@ -147,35 +163,52 @@ class ScriptedPlaybackBuffer final : public IDirectSoundBuffer, public ScriptedR
 };
 
 // Devices that hand out a scripted buffer (or fail) and keep the description.
-class ScriptedCaptureDevice final : public IDirectSoundCapture {
+template <typename Interface, typename Description>
+class ScriptedDevice : public Interface {
  public:
-  explicit ScriptedCaptureDevice(ScriptedCaptureBuffer* buffer) : buffer_(buffer) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateCaptureBuffer(LPCDSCBUFFERDESC description,
-                                                LPDIRECTSOUNDCAPTUREBUFFER* buffer,
-                                                LPUNKNOWN outer) override;
-  HRESULT STDMETHODCALLTYPE GetCaps(LPDSCCAPS) override { return DSERR_UNSUPPORTED; }
   HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_UNSUPPORTED; }
 
-  DSCBUFFERDESC description{};
+  Description description{};
   WAVEFORMATEX format{};
   HRESULT result = DS_OK;
+
+ protected:
+  template <typename Buffer, typename Out>
+  HRESULT HandOut(const Description* given, Buffer* made, Out** buffer) {
+    description = *given;
+    format = *given->lpwfxFormat;
+    if (FAILED(result)) {
+      return result;
+    }
+    *buffer = made;
+    return DS_OK;
+  }
+};
+
+class ScriptedCaptureDevice final : public ScriptedDevice<IDirectSoundCapture, DSCBUFFERDESC> {
+ public:
+  explicit ScriptedCaptureDevice(ScriptedCaptureBuffer* buffer) : buffer_(buffer) {}
+  HRESULT STDMETHODCALLTYPE CreateCaptureBuffer(LPCDSCBUFFERDESC description,
+                                                LPDIRECTSOUNDCAPTUREBUFFER* buffer,
+                                                LPUNKNOWN) override {
+    return HandOut(description, buffer_, buffer);
+  }
+  HRESULT STDMETHODCALLTYPE GetCaps(LPDSCCAPS) override { return DSERR_UNSUPPORTED; }
 
  private:
   ScriptedCaptureBuffer* buffer_;
 };
 
-class ScriptedPlaybackDevice final : public IDirectSound {
+class ScriptedPlaybackDevice final : public ScriptedDevice<IDirectSound, DSBUFFERDESC> {
  public:
   explicit ScriptedPlaybackDevice(ScriptedPlaybackBuffer* buffer) : buffer_(buffer) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateSoundBuffer(LPCDSBUFFERDESC description,
-                                              LPDIRECTSOUNDBUFFER* buffer,
-                                              LPUNKNOWN outer) override;
+                                              LPDIRECTSOUNDBUFFER* buffer, LPUNKNOWN) override {
+    return HandOut(description, buffer_, buffer);
+  }
   HRESULT STDMETHODCALLTYPE GetCaps(LPDSCAPS) override { return DSERR_UNSUPPORTED; }
   HRESULT STDMETHODCALLTYPE DuplicateSoundBuffer(LPDIRECTSOUNDBUFFER,
                                                  LPDIRECTSOUNDBUFFER*) override {
@@ -185,11 +218,6 @@ class ScriptedPlaybackDevice final : public IDirectSound {
   HRESULT STDMETHODCALLTYPE Compact() override { return DS_OK; }
   HRESULT STDMETHODCALLTYPE GetSpeakerConfig(LPDWORD) override { return DSERR_UNSUPPORTED; }
   HRESULT STDMETHODCALLTYPE SetSpeakerConfig(DWORD) override { return DSERR_UNSUPPORTED; }
-  HRESULT STDMETHODCALLTYPE Initialize(LPCGUID) override { return DSERR_UNSUPPORTED; }
-
-  DSBUFFERDESC description{};
-  WAVEFORMATEX format{};
-  HRESULT result = DS_OK;
 
  private:
   ScriptedPlaybackBuffer* buffer_;

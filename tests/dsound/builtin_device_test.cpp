@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/dsound/builtin/output_tap.h"
+#include "tests/support/output_recorder.h"
 #include "tests/support/signal_analysis.h"
 #include "tests/support/sound_helpers.h"
 
@@ -132,34 +132,6 @@ TEST_F(ToneCapture, PositionMovesOnlyWhileCapturing) {
   EXPECT_EQ(read % 4, 0u) << "whole frames";
 }
 
-// Collects what the built-in output plays.
-class Recorder : public twplat::BuiltinOutputTap {
- public:
-  Recorder() { twplat::SetBuiltinOutputTap(this); }
-  ~Recorder() override { twplat::SetBuiltinOutputTap(nullptr); }
-  void Played(const BYTE* bytes, DWORD count, const WAVEFORMATEX&) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    played_.insert(played_.end(), bytes, bytes + count);
-  }
-  std::vector<BYTE> WaitFor(size_t count) {
-    for (int i = 0; i < 500; ++i) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (played_.size() >= count) {
-          return played_;
-        }
-      }
-      SleepMs(10);
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    return played_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<BYTE> played_;
-};
-
 class SilentOutput : public ::testing::Test {
  protected:
   void Open(WAVEFORMATEX format, DWORD bytes, DWORD flags) {
@@ -190,7 +162,7 @@ TEST_F(SilentOutput, PlaysTheRingInOrderAfterTheVolume) {
   }
   ASSERT_EQ(twtest::FillRing(buffer_.get(), ramp), DS_OK);
   ASSERT_EQ(buffer_->SetVolume(-2000), DS_OK);
-  Recorder recorder;
+  twtest::OutputRecorder recorder;
   ASSERT_EQ(buffer_->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
   const auto played = recorder.WaitFor(6000);
   buffer_->Stop();
@@ -241,7 +213,7 @@ TEST_F(SilentOutput, KeepsRealTimePaceAndSignalsEveryPosition) {
   ASSERT_EQ(buffer_->QueryInterface(IID_IDirectSoundNotify, &object), DS_OK);
   auto* notify = static_cast<IDirectSoundNotify*>(object);
   ASSERT_EQ(notify->SetNotificationPositions(2, positions), DS_OK);
-  Recorder recorder;
+  twtest::OutputRecorder recorder;
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(buffer_->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
   EXPECT_EQ(notify->SetNotificationPositions(0, nullptr), DSERR_INVALIDCALL);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,6 +87,25 @@ class SocketPrimitives : public ::testing::Test {
   }
 
   static int Fd(SOCKET sock) { return static_cast<int>(sock); }
+
+  // Runs transfer on a worker that must still be waiting after settleMs;
+  // the stop flag then ends it, with false, within 2 s and without a box.
+  void ExpectStopEnds(const std::function<bool()>& transfer, int settleMs, const char* waiting) {
+    std::atomic<bool> done{false};
+    bool result = true;
+    std::thread worker([&] {
+      result = transfer();
+      done.store(true);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+    EXPECT_FALSE(done.load()) << waiting;
+    Clock::time_point stop = Clock::now();
+    appState.stopRequested.store(1);
+    worker.join();
+    EXPECT_LT(MsSince(stop), 2000);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(0u, host_.BoxCount());
+  }
 
   twtest::TestHost host_;
   std::vector<int> peers_;
@@ -500,40 +520,17 @@ TEST_F(SocketPrimitives, StopFlagEndsSendAllOnAStalledPeer) {
   CaptureContext client;
   ConnectClient(client, 4096);  // the peer never reads
   std::vector<char> data = Pattern(64 << 20);
-  std::atomic<bool> done{false};
-  bool result = true;
-  std::thread worker([&] {
-    result = SendAll(client.connectionSocket, data.data(), static_cast<int>(data.size()));
-    done.store(true);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_FALSE(done.load()) << "the peer should have stalled the send";
-  Clock::time_point stop = Clock::now();
-  appState.stopRequested.store(1);
-  worker.join();
-  EXPECT_LT(MsSince(stop), 2000);
-  EXPECT_FALSE(result);
-  EXPECT_EQ(0u, host_.BoxCount());
+  ExpectStopEnds(
+      [&] { return SendAll(client.connectionSocket, data.data(), static_cast<int>(data.size())); },
+      300, "the peer should have stalled the send");
 }
 
 TEST_F(SocketPrimitives, StopFlagEndsReceiveExactOnASilentPeer) {
   CaptureContext client;
   ConnectClient(client);
-  std::atomic<bool> done{false};
-  bool result = true;
   char buffer[32];
-  std::thread worker([&] {
-    result = ReceiveExact(client.connectionSocket, buffer, 32);
-    done.store(true);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(done.load());
-  Clock::time_point stop = Clock::now();
-  appState.stopRequested.store(1);
-  worker.join();
-  EXPECT_LT(MsSince(stop), 2000);
-  EXPECT_FALSE(result);
-  EXPECT_EQ(0u, host_.BoxCount());
+  ExpectStopEnds([&] { return ReceiveExact(client.connectionSocket, buffer, 32); }, 200,
+                 "the silent peer should have kept the receive waiting");
 }
 
 TEST_F(SocketPrimitives, StopFlagSetOnEntry) {

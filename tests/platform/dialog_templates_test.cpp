@@ -75,41 +75,48 @@ void ExpectControls(const twplat::DialogTemplate& dialog, const std::vector<Expe
   }
 }
 
+// A dialog's own fields: caption, styles, rectangle and (upright) font.
+struct ExpectedFrame {
+  std::string caption;
+  DWORD style;
+  DWORD exStyle;
+  short x, y, cx, cy;
+  std::string face;
+  WORD pointSize;
+  WORD weight;
+  BYTE charset;
+};
+
+void ExpectFrame(const twplat::DialogTemplate& dialog, const ExpectedFrame& want) {
+  EXPECT_STREQ(dialog.caption, want.caption.c_str());
+  EXPECT_EQ(dialog.style, want.style);
+  EXPECT_EQ(dialog.exStyle, want.exStyle);
+  EXPECT_EQ(dialog.x, want.x);
+  EXPECT_EQ(dialog.y, want.y);
+  EXPECT_EQ(dialog.cx, want.cx);
+  EXPECT_EQ(dialog.cy, want.cy);
+  EXPECT_STREQ(dialog.font.face, want.face.c_str());
+  EXPECT_EQ(dialog.font.pointSize, want.pointSize);
+  EXPECT_EQ(dialog.font.weight, want.weight);
+  EXPECT_FALSE(dialog.font.italic);
+  EXPECT_EQ(dialog.font.charset, want.charset);
+}
+
 TEST(DialogTemplates, MainWindowIsTemplate129) {
   const twplat::DialogTemplate* dialog = twplat::FindDialogTemplate(129);
   ASSERT_NE(dialog, nullptr);
-  EXPECT_STREQ(dialog->caption, "Audio streamer");
-  EXPECT_EQ(dialog->style, static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                                              DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS));
-  EXPECT_EQ(dialog->exStyle, static_cast<DWORD>(WS_EX_APPWINDOW));
-  EXPECT_EQ(dialog->x, 0);
-  EXPECT_EQ(dialog->y, 0);
-  EXPECT_EQ(dialog->cx, 322);
-  EXPECT_EQ(dialog->cy, 239);
-  EXPECT_STREQ(dialog->font.face, "MS Shell Dlg");
-  EXPECT_EQ(dialog->font.pointSize, 8);
-  EXPECT_EQ(dialog->font.weight, 400);
-  EXPECT_FALSE(dialog->font.italic);
-  EXPECT_EQ(dialog->font.charset, 1);
+  ExpectFrame(*dialog, {"Audio streamer",
+                        WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME |
+                            DS_SETFONT | DS_FIXEDSYS,
+                        WS_EX_APPWINDOW, 0, 0, 322, 239, "MS Shell Dlg", 8, 400, 1});
   ExpectControls(*dialog, kMainWindow);
 }
 
 TEST(DialogTemplates, AboutBoxIsTemplate103WithIcon107) {
   const twplat::DialogTemplate* dialog = twplat::FindDialogTemplate(103);
   ASSERT_NE(dialog, nullptr);
-  EXPECT_STREQ(dialog->caption, "About");
-  EXPECT_EQ(dialog->style,
-            static_cast<DWORD>(WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK | DS_SETFONT));
-  EXPECT_EQ(dialog->exStyle, 0u);
-  EXPECT_EQ(dialog->x, 22);
-  EXPECT_EQ(dialog->y, 17);
-  EXPECT_EQ(dialog->cx, 230);
-  EXPECT_EQ(dialog->cy, 75);
-  EXPECT_STREQ(dialog->font.face, "System");
-  EXPECT_EQ(dialog->font.pointSize, 8);
-  EXPECT_EQ(dialog->font.weight, 0);
-  EXPECT_FALSE(dialog->font.italic);
-  EXPECT_EQ(dialog->font.charset, 0);
+  ExpectFrame(*dialog, {"About", WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK | DS_SETFONT,
+                        0, 22, 17, 230, 75, "System", 8, 0, 0});
   ExpectControls(*dialog, kAboutBox);
   EXPECT_EQ(dialog->controls[3].iconId, 107);
 }

@@ -52,6 +52,15 @@ struct ScriptedDialog {
   }
 };
 
+// A modal loop that a quit request ended posts the request again: it is the
+// thread's next message, with its exit code.
+void ExpectQuitPostedAgain(WPARAM exitCode) {
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, exitCode);
+}
+
 TEST(DialogKeys, EnterClicksTheEnabledDefaultButtonAndEscapeCancels) {
   twtest::TestHost host;
   ScriptedDialog script;
@@ -176,10 +185,7 @@ TEST(DialogManager, QuitRequestEndsTheLoopAndIsPostedAgain) {
   };
   EXPECT_EQ(twtest::RunDialog(IDD_MAIN, nullptr, dialog), 0);
   EXPECT_FALSE(IsWindow(dialog.window));
-  MSG message;
-  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
-  EXPECT_EQ(message.wParam, 3u);
+  ExpectQuitPostedAgain(3);
 }
 
 TEST(DialogManager, UnknownTemplateFails) {
@@ -261,10 +267,7 @@ TEST(MessageBox, AQuitRequestClosesItAndIsPostedAgain) {
   twtest::RunInsideDialog([&](HWND window) {
     PostQuitMessage(4);
     EXPECT_EQ(MessageBoxA(window, "text", "Info", MB_OK), IDOK);
-    MSG message;
-    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
-    EXPECT_EQ(message.wParam, 4u);
+    ExpectQuitPostedAgain(4);
   });
 }
 

@@ -7,11 +7,13 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "platform/win32/input.h"
 #include "res/resource.h"
+#include "tests/support/mouse_move.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_host.h"
 
@@ -187,15 +189,34 @@ DWORD WaitLikeStop(HANDLE handle, DWORD milliseconds) {
   return MsgWaitForMultipleObjects(1, &handle, FALSE, milliseconds, QS_ALLEVENTS);
 }
 
-TEST(MsgWait, GivesZeroForASignalledHandleAndTimeOutWhenNothingHappens) {
+// Runs test inside a modal dialog, its queue drained as a modal loop
+// leaves it, with an auto-reset event to wait on.
+void WithWaitingDialog(const std::function<void(HWND dialog, HANDLE event)>& test) {
   twtest::TestHost host;
-  RunInsideDialog([](HWND) {
-    twtest::DrainMessages();  // as a modal loop leaves it
+  RunInsideDialog([&](HWND dialog) {
+    twtest::DrainMessages();
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    test(dialog, event);
+    CloseHandle(event);
+  });
+}
+
+// What a wait on event returns when another thread does arrive() 20 ms into it.
+DWORD WaitWhileAnotherThread(HANDLE event, const std::function<void()>& arrive) {
+  std::thread other([&] {
+    Sleep(20);
+    arrive();
+  });
+  const DWORD woken = WaitLikeStop(event, 10000);
+  other.join();
+  return woken;
+}
+
+TEST(MsgWait, GivesZeroForASignalledHandleAndTimeOutWhenNothingHappens) {
+  WithWaitingDialog([](HWND, HANDLE event) {
     EXPECT_EQ(WaitLikeStop(event, 30), static_cast<DWORD>(WAIT_TIMEOUT));
     SetEvent(event);
     EXPECT_EQ(WaitLikeStop(event, 3000), WAIT_OBJECT_0);
-    CloseHandle(event);
 
     HANDLE thread = CreateThread(
         nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
@@ -205,25 +226,14 @@ TEST(MsgWait, GivesZeroForASignalledHandleAndTimeOutWhenNothingHappens) {
 }
 
 TEST(MsgWait, GivesCountForAPostedMessageFromAnotherThread) {
-  twtest::TestHost host;
-  RunInsideDialog([](HWND dialog) {
-    twtest::DrainMessages();  // as a modal loop leaves it
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    std::thread poster([dialog] {
-      Sleep(20);
-      PostMessageA(dialog, kTestMessage, 0, 0);
-    });
-    EXPECT_EQ(WaitLikeStop(event, 10000), WAIT_OBJECT_0 + 1);
-    poster.join();
-    CloseHandle(event);
+  WithWaitingDialog([](HWND dialog, HANDLE event) {
+    EXPECT_EQ(WaitWhileAnotherThread(event, [dialog] { PostMessageA(dialog, kTestMessage, 0, 0); }),
+              WAIT_OBJECT_0 + 1);
   });
 }
 
 TEST(MsgWait, OnlyNewMessagesWakeIt) {
-  twtest::TestHost host;
-  RunInsideDialog([](HWND dialog) {
-    twtest::DrainMessages();  // as a modal loop leaves it
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  WithWaitingDialog([](HWND dialog, HANDLE event) {
     PostMessageA(dialog, kTestMessage, 0, 0);
     MSG message;
     ASSERT_TRUE(PeekMessageA(&message, dialog, 0, 0, PM_NOREMOVE));
@@ -235,16 +245,12 @@ TEST(MsgWait, OnlyNewMessagesWakeIt) {
     // Reported once; a second wait does not see it again.
     EXPECT_EQ(WaitLikeStop(event, 30), static_cast<DWORD>(WAIT_TIMEOUT));
     twtest::DrainMessages();
-    CloseHandle(event);
   });
 }
 
 TEST(MsgWait, HandlesSentMessagesWithoutEndingTheWait) {
-  twtest::TestHost host;
-  RunInsideDialog([](HWND dialog) {
-    twtest::DrainMessages();  // as a modal loop leaves it
+  WithWaitingDialog([](HWND dialog, HANDLE event) {
     HWND status = GetDlgItem(dialog, IDC_STATUS);
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     SendingWorker worker(status, "Transmitting");
     // Every wait runs out its time: the send never wakes it, yet is answered
     // by it (nothing else looks at the queue here).
@@ -253,30 +259,21 @@ TEST(MsgWait, HandlesSentMessagesWithoutEndingTheWait) {
     }
     EXPECT_TRUE(worker.returned());
     EXPECT_EQ(TextOf(status), "Transmitting");
-    CloseHandle(event);
   });
 }
 
 TEST(MsgWait, WakesForInputSuchAsAMouseMove) {
-  twtest::TestHost host;
-  RunInsideDialog([](HWND dialog) {
-    twtest::DrainMessages();  // as a modal loop leaves it
-    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    std::thread mouse([dialog] {
-      Sleep(20);
-      twplat::SimulateMouseMove(dialog);
-    });
-    EXPECT_EQ(WaitLikeStop(event, 10000), WAIT_OBJECT_0 + 1);
-    mouse.join();
+  WithWaitingDialog([](HWND dialog, HANDLE event) {
+    EXPECT_EQ(WaitWhileAnotherThread(event, [dialog] { twtest::SimulateMouseMove(dialog); }),
+              WAIT_OBJECT_0 + 1);
     MSG message;
     ASSERT_TRUE(PeekMessageA(&message, dialog, 0, 0, PM_REMOVE));
     EXPECT_EQ(message.message, static_cast<UINT>(WM_MOUSEMOVE));
     // A mask without mouse input ignores it.
-    twplat::SimulateMouseMove(dialog);
+    twtest::SimulateMouseMove(dialog);
     EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 30, QS_POSTMESSAGE),
               static_cast<DWORD>(WAIT_TIMEOUT));
     twtest::DrainMessages();
-    CloseHandle(event);
   });
 }
 

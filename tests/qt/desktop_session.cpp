@@ -13,6 +13,7 @@
 #include "platform/win32/input.h"
 #include "platform/win32/kernel_object.h"
 #include "tests/support/config_home.h"
+#include "tests/support/fresh_app_state.h"
 #include "tests/support/test_host.h"
 
 namespace twtest {
@@ -22,18 +23,6 @@ constexpr int kTickMs = 5;
 // Each close is input, which restarts a Stop's 3000 ms wait: one a second
 // lets a "Timed out" box come and be answered.
 constexpr unsigned long long kCloseIntervalMs = 1000;
-
-// What a start of the program finds in a fresh process. The status line's
-// handle would otherwise be the previous test's window, which is gone.
-void ResetAppState() {
-  appState.mainWindow.store(nullptr);
-  appState.statusLine.store(nullptr);
-  appState.bufferMeter.store(nullptr);
-  appState.runState.store(kRunIdle);
-  appState.stopRequested.store(0);
-  appState.volume.store(0);
-  appState.appliedVolume.store(-1);
-}
 
 void WaitForWorker() {
   HANDLE worker = appState.workerThread;

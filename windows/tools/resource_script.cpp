@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/resources.h"
+#include "res/resource_table.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ std::string Hex(DWORD value) {
   return text;
 }
 
-void WriteControl(std::ostream& out, const twplat::ControlTemplate& control) {
+void WriteControl(std::ostream& out, const twres::ControlTemplate& control) {
   // A static with SS_ICON names its icon by number where others have a text.
   std::string text = control.iconId ? std::to_string(control.iconId) : Quoted(control.text);
   out << "    CONTROL " << text << ", " << control.id << ", " << Quoted(control.className) << ", "
@@ -49,17 +49,17 @@ void WriteControl(std::ostream& out, const twplat::ControlTemplate& control) {
       << control.cy << ", " << Hex(control.exStyle) << ", " << control.helpId << "\n";
 }
 
-void WriteDialog(std::ostream& out, const twplat::DialogTemplate& dialog) {
+void WriteDialog(std::ostream& out, const twres::DialogTemplate& dialog) {
   out << dialog.id << " DIALOGEX " << dialog.x << ", " << dialog.y << ", " << dialog.cx << ", "
       << dialog.cy << "\n";
   out << "STYLE " << Hex(dialog.style) << "\n";
   out << "EXSTYLE " << Hex(dialog.exStyle) << "\n";
   out << "CAPTION " << Quoted(dialog.caption) << "\n";
-  const twplat::DialogFont& font = dialog.font;
+  const twres::DialogFont& font = dialog.font;
   out << "FONT " << font.pointSize << ", " << Quoted(font.face) << ", " << font.weight << ", "
       << (font.italic ? 1 : 0) << ", " << static_cast<int>(font.charset) << "\n";
   out << "BEGIN\n";
-  for (const twplat::ControlTemplate& control : dialog.controls) {
+  for (const twres::ControlTemplate& control : dialog.controls) {
     WriteControl(out, control);
   }
   out << "END\n\n";
@@ -113,11 +113,11 @@ bool WriteIcon(const std::string& path, const std::vector<std::string>& pngs) {
 
 // One icon file is written: the program has one icon.
 bool WriteIcons(const std::string& icoPath, const std::string& iconDir, std::ostream& script) {
-  if (twplat::ProgramResources().icons.size() != 1) {
+  if (twres::ProgramResources().icons.size() != 1) {
     std::fprintf(stderr, "expected exactly one icon in the resource table\n");
     return false;
   }
-  for (const twplat::IconResource& icon : twplat::ProgramResources().icons) {
+  for (const twres::IconResource& icon : twres::ProgramResources().icons) {
     std::vector<std::string> pngs;
     for (const char* size : {"16", "32", "48"}) {
       std::string png;
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   script << "\n";
-  for (const twplat::DialogTemplate& dialog : twplat::ProgramResources().dialogs) {
+  for (const twres::DialogTemplate& dialog : twres::ProgramResources().dialogs) {
     WriteDialog(script, dialog);
   }
   std::ofstream out(argv[1]);

@@ -41,18 +41,9 @@ void Store(Answer& answer, const char* name, const char* description) {
   }
 }
 
-void OnSink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-  auto& answer = *static_cast<Answer*>(userdata);
-  const CallbackScope scope;
-  if (eol == 0 && info != nullptr) {
-    Store(answer, info->name, info->description);
-  } else {
-    answer.done.store(true);
-  }
-  pa_threaded_mainloop_signal(answer.mainloop, 0);
-}
-
-void OnSource(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+// Info: pa_sink_info or pa_source_info, one entry of the list.
+template <typename Info>
+void OnDevice(pa_context*, const Info* info, int eol, void* userdata) {
   auto& answer = *static_cast<Answer*>(userdata);
   const CallbackScope scope;
   if (eol == 0 && info != nullptr) {
@@ -97,8 +88,9 @@ bool AskServer(PulseSession& session, Direction direction, Answer& answer) {
   answer.done.store(false);
   OrderingPoint::Mark();
   pa_operation* operation =
-      playback ? pa_context_get_sink_info_list(session.context(), OnSink, &answer)
-               : pa_context_get_source_info_list(session.context(), OnSource, &answer);
+      playback
+          ? pa_context_get_sink_info_list(session.context(), OnDevice<pa_sink_info>, &answer)
+          : pa_context_get_source_info_list(session.context(), OnDevice<pa_source_info>, &answer);
   return Finish(session, operation, answer);
 }
 
