@@ -3,19 +3,22 @@
 # no include path: each layer gets a folder under the build tree that holds
 # one link, to its own folder, and publishes it. A target therefore finds the
 # headers of its own layer and of the layers it links, and an include of a
-# layer above it does not compile.
+# layer above it does not compile. The Linux build and the Windows build
+# (windows/CMakeLists.txt) both draw their layers with it; the folders are
+# found from this file, so either project can be the one that includes it.
 #
 #   tw_add_layer(TARGET FOLDER [SOURCES ...] [PUBLIC deps ...] [PRIVATE deps ...])
 #
 # Without SOURCES the layer is every .cpp under FOLDER.
 function(tw_add_layer target folder)
   cmake_parse_arguments(LAYER "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
+  get_filename_component(repository ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/.. ABSOLUTE)
   set(root ${PROJECT_BINARY_DIR}/layers/${target})
   get_filename_component(parent ${root}/${folder} DIRECTORY)
   file(MAKE_DIRECTORY ${parent})
-  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  file(CREATE_LINK ${repository}/${folder} ${root}/${folder} SYMBOLIC)
   if(NOT LAYER_SOURCES)
-    file(GLOB_RECURSE LAYER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+    file(GLOB_RECURSE LAYER_SOURCES CONFIGURE_DEPENDS ${repository}/${folder}/*.cpp)
   endif()
   add_library(${target} STATIC ${LAYER_SOURCES})
   target_include_directories(${target} PUBLIC ${root})
