@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <numbers>
 #include <thread>
+#include <utility>
 
 #include "bench/setups.h"
 #include "tests/e2e/sound_rig.h"
 #include "tests/e2e/tone_checks.h"
+#include "tests/support/signal_analysis.h"
 
 namespace twbench {
 namespace {
@@ -67,13 +69,8 @@ std::vector<double> FollowPhase(const std::vector<double>& relayed, size_t first
   return latencies;
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) {
-    return NAN;
-  }
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
+// NAN where there is nothing to take the middle of: printed as such.
+double Median(std::vector<double> values) { return twtest::Median(std::move(values), NAN); }
 
 std::vector<double> MinuteMedians(const std::vector<double>& perSecond) {
   std::vector<double> medians;

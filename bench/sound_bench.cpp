@@ -25,11 +25,13 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/server_latency.h"
 #include "platform/dsound/builtin/output_tap.h"
 #include "tests/support/pulse_daemon.h"
+#include "tests/support/signal_analysis.h"
 
 namespace {
 
@@ -65,13 +67,8 @@ double ProcessCpuSeconds() {
   return now.tv_sec + now.tv_nsec / 1e9;
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) {
-    return -1;
-  }
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
+// -1 where nothing was measured: printed as such.
+double Median(std::vector<double> values) { return twtest::Median(std::move(values), -1); }
 
 template <typename Interface>
 struct Held {

@@ -15,9 +15,12 @@
 #include <deque>
 #include <vector>
 
+#include "tests/support/signal_analysis.h"
+
 namespace {
 
 using twplat::sound::DriftCorrection;
+using twtest::Median;
 
 constexpr std::uint32_t kChunk = 24576;
 
@@ -42,11 +45,6 @@ struct Outcome {
   double ratioMax = 1;
   double largestStep = 0;
 };
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
 
 // Largest less least of the minute medians.
 double Drift(const Outcome& outcome) {

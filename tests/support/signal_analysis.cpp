@@ -43,6 +43,15 @@ double FrequencyHz(const std::vector<double>& samples, double sampleRate) {
   return crossings < 2 ? 0 : (crossings - 1) * sampleRate / (last - first);
 }
 
+double Median(std::vector<double> values, double none) {
+  if (values.empty()) {
+    return none;
+  }
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2),
+                   values.end());
+  return values[values.size() / 2];
+}
+
 double Rms(const std::vector<double>& samples) {
   double sum = 0;
   for (double value : samples) {

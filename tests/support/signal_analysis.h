@@ -21,6 +21,8 @@ inline std::vector<double> ChannelSamples(const std::vector<BYTE>& bytes,
 double FrequencyHz(const std::vector<double>& samples, double sampleRate);
 double Rms(const std::vector<double>& samples);
 double PeakDbfs(const std::vector<double>& samples);
+// The middle value (the upper one of an even count); `none` when empty.
+double Median(std::vector<double> values, double none = 0);
 
 WAVEFORMATEX PcmFormat(WORD channels, DWORD samplesPerSec, WORD bitsPerSample);
 

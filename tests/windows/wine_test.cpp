@@ -71,11 +71,6 @@ struct Tone {
   int offWindows = 0;
 };
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
-
 void MeasureWindows(const std::vector<double>& left, Span span, Tone& tone) {
   const size_t window = kRecordRate / 10;
   std::vector<double> hz;
