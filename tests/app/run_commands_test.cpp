@@ -10,6 +10,7 @@
 #include "tests/app/program_fixture.h"
 #include "tests/support/loopback_peer.h"
 #include "tests/support/mouse_move.h"
+#include "tests/support/signal_analysis.h"
 
 namespace twtest {
 namespace {
@@ -228,14 +229,7 @@ class ClientInfoTest : public RunCommandsTest {
   // and blocks of 4096 bytes.
   int ConnectWithHeader(int port) {
     int connection = peer::Connect(port);
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 1;
-    format.nSamplesPerSec = 48000;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 2;
-    format.nAvgBytesPerSec = 96000;
-    const HeaderImage image = EncodeHeader(MakeHeader(format, 4096));
+    const HeaderImage image = EncodeHeader(MakeHeader(twtest::PcmFormat(1, 48000, 16), 4096));
     EXPECT_TRUE(peer::SendAll(connection, image.bytes, sizeof image.bytes));
     return connection;
   }
