@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdio>
-#include <numbers>
 #include <thread>
 #include <utility>
 
@@ -20,51 +18,23 @@ namespace {
 // times (109.25 periods), so a ring that plays stale sound breaks the tone.
 constexpr int kTestToneHz = 437;
 constexpr double kTestToneAmplitude = 0.2512;  // -12 dBFS
-constexpr double kPeriodFrames = kRate / kTestToneHz;
-constexpr size_t kPhaseWindow = 1103;  // 25 ms: about 11 periods
 constexpr size_t kPhaseStep = kRate / 100;
 constexpr size_t kPerSecond = 100;  // phase steps
 constexpr int kSoundWaitMs = 15000;
-
-// The tone's phase over a Hann window at frame `at`, as the offset n - f of
-// the Client's sample index from the recorded frame, modulo one period; NAN
-// where the tone is below half its level (a gap has no phase to follow).
-double OffsetModPeriod(const std::vector<double>& samples, size_t at) {
-  const double omega = 2 * std::numbers::pi * kTestToneHz / kRate;
-  std::complex<double> sum;
-  for (size_t k = 0; k < kPhaseWindow; ++k) {
-    const double weight = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * k / (kPhaseWindow - 1));
-    const double angle = -omega * static_cast<double>(at + k);
-    sum += weight * samples[at + k] * std::complex<double>(std::cos(angle), std::sin(angle));
-  }
-  // A steady tone of amplitude A gives |sum| = A / 2 * (the window's sum).
-  const double full = kTestToneAmplitude / 2 * (kPhaseWindow - 1) / 2.0;
-  if (std::abs(sum) < full / 2) {
-    return NAN;
-  }
-  return (std::arg(sum) + std::numbers::pi / 2) / omega;
-}
-
-double Nearest(double value, double near) {
-  return value + std::round((near - value) / kPeriodFrames) * kPeriodFrames;
-}
 
 // Latency (ms) each second from the first sound at frame `first` (the
 // Client's sample 0) on; `start` is the frame of the Client's capture start,
 // and `recordingRate` the recorder's frames per second of our clock.
 std::vector<double> FollowPhase(const std::vector<double>& relayed, size_t first, double start,
                                 int ppm, double recordingRate) {
-  std::vector<double> latencies;
-  double offset = -static_cast<double>(first);
+  const std::vector<twtest::ToneOffset> offsets =
+      twtest::FollowToneOffsets(relayed, first, kTestToneHz, kTestToneAmplitude, kPhaseStep);
   const double clientRate = kRate * (1 + ppm * 1e-6);
-  for (size_t at = first, step = 0; at + kPhaseWindow <= relayed.size(); at += kPhaseStep, ++step) {
-    const double measured = OffsetModPeriod(relayed, at);
-    offset = std::isnan(measured) ? offset : Nearest(measured, offset);
-    if (step % kPerSecond == kPerSecond - 1) {
-      const double frame = static_cast<double>(at + kPhaseWindow / 2);
-      const double sample = frame + offset;
-      latencies.push_back(1000 * ((frame - start) / recordingRate - sample / clientRate));
-    }
+  std::vector<double> latencies;
+  for (size_t step = kPerSecond - 1; step < offsets.size(); step += kPerSecond) {
+    const auto frame = static_cast<double>(offsets[step].frame);
+    const double sample = frame + offsets[step].offset;
+    latencies.push_back(1000 * ((frame - start) / recordingRate - sample / clientRate));
   }
   return latencies;
 }

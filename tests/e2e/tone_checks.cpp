@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <numbers>
 
@@ -90,6 +91,45 @@ std::vector<size_t> BreaksAbove(const std::vector<double>& samples, Span span, d
     }
   });
   return found;
+}
+
+namespace {
+
+constexpr size_t kPhaseWindow = 1103;  // 25 ms, odd: its middle is a frame
+
+// The tone's phase over a Hann window at frame `at`, as the offset n - f
+// modulo one period; NAN where the tone is below half its level.
+double OffsetModPeriod(const std::vector<double>& samples, size_t at, double hz, double amplitude) {
+  const double omega = 2 * std::numbers::pi * hz / kRecordRate;
+  std::complex<double> sum;
+  for (size_t k = 0; k < kPhaseWindow; ++k) {
+    const double weight = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * k / (kPhaseWindow - 1));
+    const double angle = -omega * static_cast<double>(at + k);
+    sum += weight * samples[at + k] * std::complex<double>(std::cos(angle), std::sin(angle));
+  }
+  // A steady tone of amplitude A gives |sum| = A / 2 * (the window's sum).
+  const double full = amplitude / 2 * (kPhaseWindow - 1) / 2.0;
+  if (std::abs(sum) < full / 2) {
+    return NAN;
+  }
+  return (std::arg(sum) + std::numbers::pi / 2) / omega;
+}
+
+}  // namespace
+
+std::vector<ToneOffset> FollowToneOffsets(const std::vector<double>& samples, size_t first,
+                                          double hz, double amplitude, size_t stepFrames) {
+  const double period = kRecordRate / hz;
+  std::vector<ToneOffset> offsets;
+  double offset = -static_cast<double>(first);
+  for (size_t at = first; at + kPhaseWindow <= samples.size(); at += stepFrames) {
+    const double measured = OffsetModPeriod(samples, at, hz, amplitude);
+    if (!std::isnan(measured)) {
+      offset = measured + std::round((offset - measured) / period) * period;
+    }
+    offsets.push_back({at + kPhaseWindow / 2, offset});
+  }
+  return offsets;
 }
 
 }  // namespace twtest

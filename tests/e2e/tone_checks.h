@@ -1,6 +1,6 @@
 // Measurements on one channel of a recorded steady tone, samples in -1 .. 1
-// of full scale: where the sound starts, the quietest short stretch, and the
-// largest break in the waveform.
+// of full scale: where the sound starts, the quietest short stretch, the
+// largest break in the waveform, and which source sample each stretch holds.
 #pragma once
 
 #include <cstddef>
@@ -50,5 +50,20 @@ Break LargestBreak(const std::vector<double>& samples, Span span, double frequen
 // within `apart` samples of the last one found count as the same break.
 std::vector<size_t> BreaksAbove(const std::vector<double>& samples, Span span, double frequencyHz,
                                 double threshold, size_t apart);
+
+// Which of the source's samples a recording holds, followed through a steady
+// tone of `hz` and `amplitude`: every stepFrames from frame `first` on, the
+// offset n - f of the source's sample index n from the recorded frame f
+// (measured at the middle of a 25 ms window), taking the source's sample 0
+// to lie within half a period of frame `first`. The tone's phase gives the
+// offset only modulo a period; whole periods are followed from step to
+// step, so a step must move it by well under half a period. Where the tone
+// is below half its level the last offset stands.
+struct ToneOffset {
+  size_t frame = 0;
+  double offset = 0;
+};
+std::vector<ToneOffset> FollowToneOffsets(const std::vector<double>& samples, size_t first,
+                                          double hz, double amplitude, size_t stepFrames);
 
 }  // namespace twtest

@@ -14,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,6 +125,28 @@ TEST_F(TwoClocks, ServerFollowsASlowClientForTwoMinutesWithoutABreak) {
       FrequencyHz({secondMinute, secondMinute + static_cast<long>(minute)}, kRecordRate);
   std::printf("[ measured ] second minute at %.3f Hz\n", hz);
   EXPECT_NEAR(hz, kTestToneHz * (1 + kClockPpm * 1e-6), kFrequencyTolerance);
+}
+
+// The follower behind the skew benchmark's latency: a source running 2000
+// ppm fast moves the offset by about 26 periods in 30 s, and each period
+// must be counted at its full length (a period cut to whole frames loses
+// 0.9 frames at each, which reads as a drift that is not there).
+TEST(ToneOffsets, FollowASkewedSourceAcrossManyPeriods) {
+  constexpr double kRatio = 1.002;   // source samples per recorded frame
+  constexpr double kDelay = 3000.5;  // frames
+  constexpr size_t kFrames = 30 * kRecordRate;
+  std::vector<double> recorded(kFrames);
+  const double omega = 2 * std::numbers::pi * kTestToneHz / kRecordRate;
+  for (size_t f = 0; f < kFrames; ++f) {
+    recorded[f] = 0.25 * std::sin(omega * kRatio * (static_cast<double>(f) - kDelay));
+  }
+  const std::vector<ToneOffset> offsets = FollowToneOffsets(recorded, static_cast<size_t>(kDelay),
+                                                            kTestToneHz, 0.25, kRecordRate / 100);
+  ASSERT_GT(offsets.size(), 2900u);
+  for (const ToneOffset& at : {offsets.front(), offsets[offsets.size() / 2], offsets.back()}) {
+    const double expected = (kRatio - 1) * static_cast<double>(at.frame) - kRatio * kDelay;
+    EXPECT_NEAR(at.offset, expected, 0.05) << "at frame " << at.frame;
+  }
 }
 
 }  // namespace
