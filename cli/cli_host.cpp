@@ -114,7 +114,11 @@ void CliHost::WindowChanged(HWND window, twplat::WindowChange what,
     view_.states[id] = state;
   }
   ControlChanged(id, what, before, state);
-  changed_.notify_all();
+  // No wait depends on a meter's or a slider's position, and a Server moves
+  // its meter on every chunk: waking the driver for it only costs wake-ups.
+  if (what != twplat::WindowChange::kPosition) {
+    changed_.notify_all();
+  }
 }
 
 // Runs inside the window system's notification order, so lines come out in

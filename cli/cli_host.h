@@ -65,7 +65,8 @@ class CliHost : public twplat::Host {
   void MarkProgramEnded();
 
   WindowView Snapshot() const;
-  // True once done(view) holds; false after timeout.
+  // True once done(view) holds; false after timeout. done is asked again on
+  // every change but a control's position (a meter's, a slider's).
   bool WaitFor(const std::function<bool(const WindowView&)>& done,
                std::chrono::milliseconds timeout) const;
 
