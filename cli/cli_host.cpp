@@ -207,6 +207,15 @@ void CliHost::MarkProgramEnded() {
   changed_.notify_all();
 }
 
+void CliHost::Wake() {
+  {
+    // A waiter between asking its condition and sleeping holds the lock: the
+    // wake-up cannot fall in between.
+    std::lock_guard<std::mutex> lock(mutex_);
+  }
+  changed_.notify_all();
+}
+
 WindowView CliHost::Snapshot() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return view_;

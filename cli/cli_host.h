@@ -64,6 +64,9 @@ class CliHost : public twplat::Host {
   // Prints the status summary still owed, then lets the driver see the end.
   void MarkProgramEnded();
 
+  // Has WaitFor ask its condition again (a stop signal arrived).
+  void Wake();
+
   WindowView Snapshot() const;
   // True once done(view) holds; false after timeout. done is asked again on
   // every change but a control's position (a meter's, a slider's).

@@ -56,6 +56,7 @@ int RunWindow(const twcli::Options& options) {
   // "Received" texts summed up.
   twcli::StatusFilter filter(options.verbosity, isatty(STDOUT_FILENO) != 1);
   twcli::CliHost host(console, stream, filter);
+  const twcli::StopSignalWaker waker([&host] { host.Wake(); });
   int exitCode = 1;
   std::thread driver([&] { exitCode = twcli::DriveWindow(options, host, console); });
   WinMain(nullptr, nullptr, nullptr, 0);

@@ -17,7 +17,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Condition = std::function<bool(const WindowView&)>;
 
-constexpr std::chrono::milliseconds kPollStep{50};  // how soon a signal or the deadline is seen
+// How soon a signal is seen where the driver sleeps without waiting on the
+// window (a pause before a retry, an owned box).
+constexpr std::chrono::milliseconds kPollStep{50};
+// A wait's longest sleep: signals and changes wake it sooner.
+constexpr std::chrono::milliseconds kLongestSleep{1000};
 constexpr double kLongestRetryPause =
     60;  // seconds: a speaker box finds its Server within a minute
 
@@ -56,26 +60,42 @@ class Driver {
   enum class Outcome { kDone, kStop, kEnded };
 
   // Waits for done, a stop request (signal or --seconds), or the window's end.
+  // It sleeps until a change or a signal wakes it, or the run's deadline.
   Outcome Await(const Condition& done) {
     for (;;) {
-      Outcome outcome = Outcome::kDone;
-      bool woke = host_.WaitFor(
+      Outcome outcome = Outcome::kStop;
+      const bool woke = host_.WaitFor(
           [&](const WindowView& view) {
             if (done(view)) {
               outcome = Outcome::kDone;
               return true;
             }
-            outcome = Outcome::kEnded;
-            return view.gone || view.programEnded;
+            if (view.gone || view.programEnded) {
+              outcome = Outcome::kEnded;
+              return true;
+            }
+            return StopSignalPending();
           },
-          kPollStep);
-      if (woke) {
+          UntilDeadline());
+      if (woke && outcome != Outcome::kStop) {
         return outcome;
       }
       if (StopDue()) {
         return Outcome::kStop;
       }
     }
+  }
+
+  // How long a wait may sleep: to the end of a --seconds run, otherwise
+  // kLongestSleep.
+  std::chrono::milliseconds UntilDeadline() const {
+    if (!options_.seconds || !startPressed_) {
+      return kLongestSleep;
+    }
+    const auto end = *startPressed_ + std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(*options_.seconds));
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+    return std::clamp(left, std::chrono::milliseconds(0), kLongestSleep);
   }
 
   // --seconds is the length of the run: it counts from the press on Start.
