@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <numbers>
+#include <type_traits>
 
 namespace twplat::sound {
 namespace {
@@ -25,6 +26,62 @@ double Kernel(double u, double half) {
   return std::sin(std::numbers::pi * u) / (std::numbers::pi * u) * window;
 }
 
+// Little-endian PCM; 8-bit samples are unsigned.
+template <int kBytes>
+double DecodeSample(const BYTE* sample) {
+  if constexpr (kBytes == 1) {
+    return static_cast<double>(sample[0]) - 128;
+  } else if constexpr (kBytes == 2) {
+    return static_cast<std::int16_t>(sample[0] | sample[1] << 8);
+  } else if constexpr (kBytes == 3) {
+    const std::int32_t value = sample[0] | sample[1] << 8 | sample[2] << 16;
+    return value >= (1 << 23) ? value - (1 << 24) : value;
+  } else {
+    std::uint32_t value = 0;
+    std::memcpy(&value, sample, sizeof value);
+    return static_cast<std::int32_t>(value);
+  }
+}
+
+// Rounds half away from zero by truncation, which is one instruction where
+// a library rounding call costs more than the sum it rounds.
+template <int kBytes>
+void EncodeSample(double value, double top, BYTE* sample) {
+  const double bounded = std::clamp(value, -top, top - 1);
+  const auto whole = static_cast<std::int32_t>(bounded < 0 ? bounded - 0.5 : bounded + 0.5);
+  if constexpr (kBytes == 1) {
+    sample[0] = static_cast<BYTE>(whole + 128);
+  } else if constexpr (kBytes == 3) {
+    const auto bits = static_cast<std::uint32_t>(whole);
+    sample[0] = static_cast<BYTE>(bits);
+    sample[1] = static_cast<BYTE>(bits >> 8);
+    sample[2] = static_cast<BYTE>(bits >> 16);
+  } else {
+    using Bits = std::conditional_t<kBytes == 2, std::uint16_t, std::uint32_t>;
+    const auto bits = static_cast<Bits>(whole);
+    std::memcpy(sample, &bits, sizeof bits);
+  }
+}
+
+template <int kBytes, typename Frame>
+void DecodeFrames(const BYTE* in, DWORD frames, WORD channels, WORD frameBytes, Frame* out) {
+  for (DWORD frame = 0; frame < frames; ++frame, in += frameBytes) {
+    for (WORD channel = 0; channel < channels; ++channel) {
+      out[frame][channel] = DecodeSample<kBytes>(in + channel * kBytes);
+    }
+  }
+}
+
+template <int kBytes, typename Frame>
+void EncodeFrames(const Frame* sums, DWORD frames, WORD channels, WORD frameBytes, double top,
+                  BYTE* out) {
+  for (DWORD frame = 0; frame < frames; ++frame, out += frameBytes) {
+    for (WORD channel = 0; channel < channels; ++channel) {
+      EncodeSample<kBytes>(sums[frame][channel], top, out + channel * kBytes);
+    }
+  }
+}
+
 }  // namespace
 
 bool StretchedReader::Allocate(const WAVEFORMATEX& format) {
@@ -36,10 +93,13 @@ bool StretchedReader::Allocate(const WAVEFORMATEX& format) {
     return false;
   }
   padded_ = frameBytes_ > sampleBytes_ * channels_;
+  lanes_ = channels_ <= 2 ? channels_ : channels_ <= 4 ? 4 : 8;
   top_ = std::ldexp(1.0, sampleBytes_ * 8 - 1);
   staging_.reset(new (std::nothrow) BYTE[kStagingFrames * frameBytes_]);
+  decoded_.reset(new (std::nothrow) Lanes[kStagingFrames]());
+  mixed_.reset(new (std::nothrow) Lanes[kStagingFrames]());
   kernel_.reset(new (std::nothrow) double[(kPhases + 1) * kTaps]);
-  if (staging_ == nullptr || kernel_ == nullptr) {
+  if (staging_ == nullptr || decoded_ == nullptr || mixed_ == nullptr || kernel_ == nullptr) {
     return false;
   }
   for (int phase = 0; phase <= kPhases; ++phase) {
@@ -52,41 +112,79 @@ bool StretchedReader::Allocate(const WAVEFORMATEX& format) {
 }
 
 DWORD StretchedReader::Fill(SoundRing& ring, BYTE* out, DWORD frames, double ratio) {
+  switch (lanes_) {
+    case 1:
+      return FillLanes<1>(ring, out, frames, ratio);
+    case 2:
+      return FillLanes<2>(ring, out, frames, ratio);
+    case 4:
+      return FillLanes<4>(ring, out, frames, ratio);
+    default:
+      return FillLanes<8>(ring, out, frames, ratio);
+  }
+}
+
+// A staging's worth of output frames at a time: interpolated, then encoded
+// together, so that the sample format is looked at once per batch.
+template <int kLanes>
+DWORD StretchedReader::FillLanes(SoundRing& ring, BYTE* out, DWORD frames, double ratio) {
   // Frames the window will take in during this call, give or take the
   // rounding of the last one.
   auto pending = static_cast<std::uint64_t>(position_ + frames * ratio);
   DWORD taken = 0;
-  for (DWORD frame = 0; frame < frames; ++frame, out += frameBytes_) {
-    if (padded_) {
-      std::memset(out, 0, frameBytes_);
+  while (frames > 0) {
+    const DWORD part = std::min(frames, kStagingFrames);
+    for (DWORD frame = 0; frame < part; ++frame) {
+      Interpolate<kLanes>(mixed_[frame]);
+      position_ += ratio;
+      while (position_ >= 1.0) {
+        position_ -= 1.0;
+        Advance(ring, taken, pending);
+      }
     }
-    double weights[kTaps];
-    Weigh(position_, weights);
-    for (WORD channel = 0; channel < channels_; ++channel) {
-      Encode(Convolve(history_[channel].data() + head_, weights), out + channel * sampleBytes_);
-    }
-    position_ += ratio;
-    while (position_ >= 1.0) {
-      position_ -= 1.0;
-      Advance(ring, taken, pending);
-    }
+    Encode(part, out);
+    out += static_cast<std::size_t>(part) * frameBytes_;
+    frames -= part;
   }
   return taken;
 }
 
-// Shifts the next ring frame into every channel's window.
+// The window's frames under the weights for position_, every lane at once,
+// summed in independent runs so that the additions overlap instead of
+// waiting on one another (one running sum per lane made it a chain of 16
+// dependent additions). Exact where the weights are a single 1 and zeros.
+template <int kLanes>
+void StretchedReader::Interpolate(Lanes& result) const {
+  constexpr int kRuns = kLanes >= 8 ? 2 : 4;
+  double weights[kTaps];
+  Weigh(position_, weights);
+  const Lanes* window = history_.data() + head_;
+  double runs[kRuns][kLanes] = {};
+  for (int tap = 0; tap < kTaps; tap += kRuns) {
+    for (int run = 0; run < kRuns; ++run) {
+      for (int lane = 0; lane < kLanes; ++lane) {
+        runs[run][lane] += window[tap + run][lane] * weights[tap + run];
+      }
+    }
+  }
+  for (int lane = 0; lane < kLanes; ++lane) {
+    double sum = 0;
+    for (int run = 0; run < kRuns; ++run) {
+      sum += runs[run][lane];
+    }
+    result[lane] = sum;
+  }
+}
+
+// Shifts the next ring frame into the window.
 void StretchedReader::Advance(SoundRing& ring, DWORD& taken, std::uint64_t& pending) {
   if (next_ == staged_) {
     taken += Stage(ring, static_cast<DWORD>(std::clamp<std::uint64_t>(pending, 1, kStagingFrames)));
   }
-  const BYTE* frame = staging_.get() + static_cast<std::size_t>(next_) * frameBytes_;
+  history_[head_] = decoded_[next_];
+  history_[head_ + kTaps] = decoded_[next_];
   ++next_;
   pending = pending > 0 ? pending - 1 : 0;
-  for (WORD channel = 0; channel < channels_; ++channel) {
-    const double sample = Decode(frame + channel * sampleBytes_);
-    history_[channel][head_] = sample;
-    history_[channel][head_ + kTaps] = sample;
-  }
   head_ = (head_ + 1) % kTaps;
 }
 
@@ -102,75 +200,44 @@ void StretchedReader::Weigh(double position, double* weights) const {
   }
 }
 
-// The window's frames under the weights, summed in four independent runs
-// so that the additions overlap instead of waiting on one another: a single
-// running sum made the sum a chain of 16 dependent additions per sample.
-// Exact where the weights are a single 1 and zeros.
-double StretchedReader::Convolve(const double* window, const double* weights) {
-  constexpr int kRuns = 4;
-  double runs[kRuns] = {};
-  for (int tap = 0; tap < kTaps; tap += kRuns) {
-    for (int run = 0; run < kRuns; ++run) {
-      runs[run] += window[tap + run] * weights[tap + run];
-    }
-  }
-  return (runs[0] + runs[1]) + (runs[2] + runs[3]);
-}
-
 // Takes the next `wanted` frames from the ring; returns the bytes taken.
 DWORD StretchedReader::Stage(SoundRing& ring, DWORD wanted) {
   const DWORD bytes = wanted * frameBytes_;
   ring.Render(staging_.get(), bytes);
+  Decode(staging_.get(), wanted);
   staged_ = wanted;
   next_ = 0;
   return bytes;
 }
 
-// Little-endian PCM; 8-bit samples are unsigned.
-double StretchedReader::Decode(const BYTE* sample) const {
+void StretchedReader::Decode(const BYTE* in, DWORD frames) {
   switch (sampleBytes_) {
     case 1:
-      return static_cast<double>(sample[0]) - 128;
+      return DecodeFrames<1>(in, frames, channels_, frameBytes_, decoded_.get());
     case 2:
-      return static_cast<std::int16_t>(sample[0] | sample[1] << 8);
-    case 3: {
-      const std::int32_t value = sample[0] | sample[1] << 8 | sample[2] << 16;
-      return value >= (1 << 23) ? value - (1 << 24) : value;
-    }
-    default: {
-      std::uint32_t value = 0;
-      std::memcpy(&value, sample, sizeof value);
-      return static_cast<std::int32_t>(value);
-    }
+      return DecodeFrames<2>(in, frames, channels_, frameBytes_, decoded_.get());
+    case 3:
+      return DecodeFrames<3>(in, frames, channels_, frameBytes_, decoded_.get());
+    default:
+      return DecodeFrames<4>(in, frames, channels_, frameBytes_, decoded_.get());
   }
 }
 
-// Rounds half away from zero by truncation, which is one instruction where
-// a library rounding call costs more than the sum it rounds.
-void StretchedReader::Encode(double value, BYTE* sample) const {
-  const double bounded = std::clamp(value, -top_, top_ - 1);
-  const auto whole = static_cast<std::int32_t>(bounded < 0 ? bounded - 0.5 : bounded + 0.5);
+// A padded frame's bytes beyond its samples are zero.
+void StretchedReader::Encode(DWORD frames, BYTE* out) const {
+  if (padded_) {
+    std::memset(out, 0, static_cast<std::size_t>(frames) * frameBytes_);
+  }
+  const Lanes* sums = mixed_.get();
   switch (sampleBytes_) {
     case 1:
-      sample[0] = static_cast<BYTE>(whole + 128);
-      return;
-    case 2: {
-      const auto bits = static_cast<std::uint16_t>(whole);
-      std::memcpy(sample, &bits, sizeof bits);
-      return;
-    }
-    case 3: {
-      const auto bits = static_cast<std::uint32_t>(whole);
-      sample[0] = static_cast<BYTE>(bits);
-      sample[1] = static_cast<BYTE>(bits >> 8);
-      sample[2] = static_cast<BYTE>(bits >> 16);
-      return;
-    }
-    default: {
-      const auto bits = static_cast<std::uint32_t>(whole);
-      std::memcpy(sample, &bits, sizeof bits);
-      return;
-    }
+      return EncodeFrames<1>(sums, frames, channels_, frameBytes_, top_, out);
+    case 2:
+      return EncodeFrames<2>(sums, frames, channels_, frameBytes_, top_, out);
+    case 3:
+      return EncodeFrames<3>(sums, frames, channels_, frameBytes_, top_, out);
+    default:
+      return EncodeFrames<4>(sums, frames, channels_, frameBytes_, top_, out);
   }
 }
 

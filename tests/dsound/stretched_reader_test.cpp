@@ -47,13 +47,20 @@ std::vector<BYTE> Read(SoundRing& ring, StretchedReader& reader, DWORD frames, d
   return out;
 }
 
-// At a ratio of exactly 1 every sample size comes out bit for bit, extremes
-// included, a fixed nine frames late, and the ring gives as much as was
-// played.
+// At a ratio of exactly 1 every sample size and channel count (summed in
+// lanes of 1, 2, 4 or 8) comes out bit for bit, extremes included, a fixed
+// nine frames late, and the ring gives as much as was played.
 TEST(StretchedReader, PassesEverySampleSizeThroughUnchangedAtTheNominalRate) {
-  for (WORD bits : {8, 16, 24, 32}) {
-    SCOPED_TRACE(bits);
-    const WAVEFORMATEX format = twtest::PcmFormat(2, 8000, bits);
+  for (const auto& [channels, bits] : {std::pair<WORD, WORD>{2, 8},
+                                       {2, 16},
+                                       {2, 24},
+                                       {2, 32},
+                                       {1, 16},
+                                       {3, 24},
+                                       {6, 16},
+                                       {8, 32}}) {
+    SCOPED_TRACE(testing::Message() << channels << " channels, " << bits << " bits");
+    const WAVEFORMATEX format = twtest::PcmFormat(channels, 8000, bits);
     std::vector<BYTE> input(static_cast<size_t>(format.nBlockAlign) * 4000);
     for (size_t i = 0; i < input.size(); ++i) {
       input[i] = static_cast<BYTE>(i % 7 == 0 ? 0xFF : i % 11 == 0 ? 0x00 : i * 37 + i / 5);
