@@ -20,6 +20,11 @@ bool ParseReceived(const std::string& status, std::uint64_t* bytes) {
 
 }  // namespace
 
+bool IsReceivedStatus(const std::string& status) {
+  std::uint64_t bytes = 0;
+  return ParseReceived(status, &bytes);
+}
+
 std::vector<std::string> StatusFilter::Take(const std::string& status, std::uint64_t nowMs) {
   if (verbosity_ == Verbosity::kQuiet || status == last_) {
     return {};

@@ -16,6 +16,9 @@ namespace twcli {
 
 enum class Verbosity { kQuiet, kNormal, kVerbose };
 
+// True for a Server's per-chunk "Received CHUNK BYTES" text.
+bool IsReceivedStatus(const std::string& status);
+
 class StatusFilter {
  public:
   static constexpr std::uint64_t kSummaryEveryMs = 10000;
