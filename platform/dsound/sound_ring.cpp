@@ -49,8 +49,11 @@ HRESULT SoundRing::Lock(DWORD offset, DWORD bytes, LPVOID* region1, LPDWORD byte
   const DWORD first = std::min(bytes, size_ - offset);
   const bool wraps = first < bytes && region2 != nullptr && bytes2 != nullptr;
   const DWORD second = wraps ? bytes - first : 0;
-  CopyOut(offset, staging_.get() + offset, first);
-  CopyOut(0, staging_.get(), second);
+  if (!StagingHoldsRing()) {
+    CopyOut(offset, staging_.get() + offset, first);
+    CopyOut(0, staging_.get(), second);
+  }
+  locked_ = {staging_.get() + offset, first, wraps ? staging_.get() : nullptr, second};
   *region1 = staging_.get() + offset;
   *bytes1 = first;
   if (region2 != nullptr) {
@@ -66,6 +69,10 @@ HRESULT SoundRing::Unlock(LPVOID region1, DWORD bytes1, LPVOID region2, DWORD by
                           bool writeBack) {
   if (!InStaging(region1, bytes1) || !InStaging(region2, bytes2)) {
     return DSERR_INVALIDPARAM;
+  }
+  const Locked unlocked = {region1, bytes1, region2, bytes2};
+  if (!writeBack || !(unlocked == locked_)) {
+    stagingIsRing_ = false;  // the program may have changed bytes it does not store
   }
   if (writeBack) {
     DWORD end = 0;
@@ -129,6 +136,9 @@ void SoundRing::Render(BYTE* out, DWORD bytes) {
 }
 
 void SoundRing::Capture(const BYTE* in, DWORD bytes) {
+  if (!deviceWrote_.load(std::memory_order_relaxed)) {
+    deviceWrote_.store(true, std::memory_order_release);
+  }
   const DWORD from = cursor_.load(std::memory_order_relaxed);
   if (in != nullptr) {
     CopyIn(from, in, bytes);
@@ -180,6 +190,13 @@ void SoundRing::SignalReached(DWORD from, DWORD bytes) {
   }
 }
 
+// The program is a playback ring's only writer and stores back every span
+// it locks: then the staging copy already holds the ring's bytes and a Lock
+// need not read them again.
+bool SoundRing::StagingHoldsRing() const {
+  return stagingIsRing_ && !deviceWrote_.load(std::memory_order_acquire);
+}
+
 bool SoundRing::InStaging(LPVOID region, DWORD bytes) const {
   if (region == nullptr) {
     return true;
@@ -229,24 +246,33 @@ void SoundRing::ReadSpan(DWORD offset, BYTE* out, DWORD bytes) const {
   }
 }
 
-// The ring's one writer may merge bytes into a word that it shares with
-// bytes outside the span: nobody else stores to it meanwhile.
+// Whole words in the middle; the ring's one writer may merge bytes into a
+// word at either end that it shares with bytes outside the span: nobody
+// else stores to it meanwhile.
 void SoundRing::WriteSpan(DWORD offset, const BYTE* in, DWORD bytes) {
   DWORD position = offset;
   const DWORD end = offset + bytes;
-  while (position < end) {
-    std::atomic<std::uint64_t>& slot = shared_[position / kWordBytes];
-    const DWORD inWord = position % kWordBytes;
-    const DWORD part = std::min<DWORD>(kWordBytes - inWord, end - position);
-    std::uint64_t word = 0;
-    if (part < kWordBytes) {
-      word = slot.load(std::memory_order_relaxed);
-    }
-    std::memcpy(reinterpret_cast<BYTE*>(&word) + inWord, in, part);
-    slot.store(word, std::memory_order_relaxed);
+  if (position % kWordBytes != 0 && position < end) {
+    const DWORD part = std::min<DWORD>(kWordBytes - position % kWordBytes, end - position);
+    MergeIntoWord(position, in, part);
     position += part;
     in += part;
   }
+  for (; position + kWordBytes <= end; position += kWordBytes, in += kWordBytes) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, in, kWordBytes);
+    shared_[position / kWordBytes].store(word, std::memory_order_relaxed);
+  }
+  if (position < end) {
+    MergeIntoWord(position, in, end - position);
+  }
+}
+
+void SoundRing::MergeIntoWord(DWORD position, const BYTE* in, DWORD bytes) {
+  std::atomic<std::uint64_t>& slot = shared_[position / kWordBytes];
+  std::uint64_t word = slot.load(std::memory_order_relaxed);
+  std::memcpy(reinterpret_cast<BYTE*>(&word) + position % kWordBytes, in, bytes);
+  slot.store(word, std::memory_order_relaxed);
 }
 
 }  // namespace twplat::sound

@@ -72,6 +72,14 @@ class SoundRing {
     DWORD offset;
     KernelObject* event;
   };
+  // The regions of the last Lock.
+  struct Locked {
+    LPVOID region1 = nullptr;
+    DWORD bytes1 = 0;
+    LPVOID region2 = nullptr;
+    DWORD bytes2 = 0;
+    bool operator==(const Locked&) const = default;
+  };
 
   void ReleaseNotifications();
   void SignalReached(DWORD from, DWORD bytes);
@@ -83,12 +91,19 @@ class SoundRing {
   // One span that does not wrap.
   void ReadSpan(DWORD offset, BYTE* out, DWORD bytes) const;
   void WriteSpan(DWORD offset, const BYTE* in, DWORD bytes);
+  void MergeIntoWord(DWORD position, const BYTE* in, DWORD bytes);
+  bool StagingHoldsRing() const;
   void NoteWrittenTo(DWORD endOffset);
 
   WAVEFORMATEX format_{};
   DWORD size_ = 0;
   std::unique_ptr<std::atomic<std::uint64_t>[]> shared_;  // size_ bytes, rounded up
   std::unique_ptr<BYTE[]> staging_;                       // same offsets as the ring
+  // Program side: staging_ equals the ring, until the program leaves a
+  // locked span unstored.
+  bool stagingIsRing_ = true;
+  Locked locked_;
+  std::atomic<bool> deviceWrote_{false};  // a capture ring: the device fills it
   std::atomic<DWORD> cursor_{0};
   std::atomic<std::uint32_t> published_{0};
   std::atomic<std::int32_t> gain_{65536};

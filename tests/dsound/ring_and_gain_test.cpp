@@ -215,6 +215,27 @@ TEST_F(RingTest, EverySpanReadsBackExactlyAndLeavesItsNeighboursAlone) {
   ring_.Unlock(region1, bytes1, nullptr, 0, false);
 }
 
+// A Lock hands out the ring's present bytes, not what the program changed in
+// an earlier span and then stored only in part, or not at all.
+TEST_F(RingTest, ALockShowsOnlyWhatWasStoredBack) {
+  Write(0, std::vector<BYTE>(100, 1));
+  LPVOID region1 = nullptr;
+  DWORD bytes1 = 0;
+  ASSERT_EQ(ring_.Lock(0, 50, &region1, &bytes1, nullptr, nullptr), DS_OK);
+  std::fill_n(static_cast<BYTE*>(region1), 50, 2);
+  ASSERT_EQ(ring_.Unlock(region1, 20, nullptr, 0, true), DS_OK);
+  ASSERT_EQ(ring_.Lock(60, 10, &region1, &bytes1, nullptr, nullptr), DS_OK);
+  std::fill_n(static_cast<BYTE*>(region1), 10, 3);
+  ASSERT_EQ(ring_.Unlock(region1, bytes1, nullptr, 0, false), DS_OK);
+
+  ASSERT_EQ(ring_.Lock(0, 100, &region1, &bytes1, nullptr, nullptr), DS_OK);
+  const auto* bytes = static_cast<const BYTE*>(region1);
+  EXPECT_EQ(bytes[19], 2);
+  EXPECT_EQ(bytes[20], 1);
+  EXPECT_EQ(bytes[60], 1);
+  ring_.Unlock(region1, bytes1, nullptr, 0, false);
+}
+
 }  // namespace
 
 // What the drift correction reads: the bytes written ahead of the cursor,
