@@ -175,7 +175,10 @@ void SoundRing::ReleaseNotifications() {
 
 // A position is reached when the cursor, moving from `from` by `bytes`,
 // arrives at it or passes it; the starting point itself was reached before.
+// An event that several reached positions share is signalled once: a second
+// Signal before anyone waits changes nothing but costs a system call.
 void SoundRing::SignalReached(DWORD from, DWORD bytes) {
+  const KernelObject* signalled = nullptr;
   for (const Notification& entry : notifications_) {
     if (entry.offset == DSBPN_OFFSETSTOP) {
       continue;
@@ -184,8 +187,9 @@ void SoundRing::SignalReached(DWORD from, DWORD bytes) {
     if (ahead == 0) {
       ahead = size_;
     }
-    if (ahead <= bytes) {
+    if (ahead <= bytes && entry.event != signalled) {
       entry.event->Signal();
+      signalled = entry.event;
     }
   }
 }
