@@ -71,13 +71,15 @@ constexpr double kLongestDelaySeconds = kClickKinds * kClickPeriodSeconds;
 constexpr int kPipelineSmallMs = 20;  // the least that ran without gaps here; see README
 
 // What the constants imply: a sample waits for the rest of its block in the
-// Client's ring; the Server's drift correction holds its ring at a quarter
-// of a second's sound (62.5 ms) just before a block lands, and the sound
-// backend adds its capture fragment and its playback queue (100 ms, kept
-// full; platform/dsound/pulse).
+// Client's ring; the Server's drift correction holds its ring where the
+// stream started, just before a block lands: two blocks filled the ring,
+// the sound server took its playback queue (100 ms, kept full;
+// platform/dsound/pulse) out of it, and the next block came a block later,
+// so a block less that queue; the sound backend adds its capture fragment
+// and the playback queue.
 struct DesignLatency {
   double blockMs = kBlockBytes * 1000.0 / 176400;
-  double serverQueueMs = 250.0 / 4;
+  double serverQueueMs = blockMs - 100;
   double deviceMs = 25 + 100;
   double totalMs() const { return blockMs + serverQueueMs + deviceMs; }
 };

@@ -1,23 +1,32 @@
-// Keeps a playback ring's low point steady when the sender's sound clock and
-// the device's differ (two machines' sound cards differ by 20-100 ppm).
+// Keeps a playback ring's fill steady when the sender's sound clock and the
+// device's differ (two machines' sound cards differ by 20-100 ppm).
 //
 // The device side reports, each time it takes sound from the ring, how much
 // sound is still queued ahead of its cursor; it gets back the ratio at which
 // to play (1.0 = the format's nominal rate, above 1 plays faster). A faster
-// sender shows as a low point that climbs (and, once the ring is full, as a
-// backlog in the socket that the ring cannot see), a slower one as a low
-// point that sinks toward an underrun; the ratio follows until the low point
-// holds at a quarter of the ring.
+// sender shows as a fill that climbs (and, once the ring is full, as a
+// backlog in the socket that the ring cannot see), a slower one as a fill
+// that sinks toward an underrun.
 //
-// The low point is the least fill of each second of sound: the moment just
-// before the next chunk lands, so it measures the headroom against an
-// underrun whatever the chunk size, and it sits below the level at which the
-// writer waits for room. The loop holds the least of the last five lows: a
-// late chunk is exactly what the headroom is for, so it is never averaged
-// away (a loop that held the typical low let jitter run the ring dry, and a
-// ring that runs dry plays stale sound and, once the writer is lapped, a
-// whole ring of lasting delay). The ratio is a PI controller's output, moved
-// at most kMaxStep per second of sound and kept within +-kMaxDeviation.
+// What the loop holds is the mean fill of the last five seconds of sound:
+// the latency less constants. A low point (the least fill of a second, just
+// before a chunk lands) is a poor thing to hold: the device takes sound in
+// steps (25 ms for the sound server) that slide past the chunks' landings,
+// so the low it sees wanders by a step every half minute, and a late chunk
+// moves it further; a loop that held it moved the latency by as much.
+//
+// The low points set how much to hold. The start holds what it set up (the
+// mean of its first five seconds), moved so that their least low lies
+// between an eighth and a quarter of the ring: a CD-format stream starts
+// about 40 ms deep (two chunks fill the 250 ms ring, the sound server takes
+// its 100 ms queue out of it, and the next chunk comes 139 ms later) and is
+// held there; formats with short chunks start fuller and are brought down to
+// a quarter. Later, a second whose low point falls below a sixteenth (the
+// steps' wander stays above it) raises the mean held until that low would
+// have been an eighth, for good: a late chunk is exactly what the headroom
+// is for, and a ring that runs dry plays stale sound. The ratio is
+// a PI controller's output, moved at most kMaxStep per second of sound and
+// kept within +-kMaxDeviation.
 //
 // Used on the device thread only; no allocation, no locks.
 #pragma once
@@ -44,20 +53,27 @@ class DriftCorrection {
   double ratio() const { return ratio_; }
   // The largest change of the ratio so far, for reports.
   double largestStep() const { return largestStep_; }
+  // The mean fill held, in seconds of sound (0 during the first seconds).
   double targetSeconds() const { return target_; }
 
  private:
-  static constexpr std::size_t kLowsKept = 5;
+  static constexpr std::size_t kSecondsKept = 5;
 
-  void Adjust(double lowSeconds);
+  void EndSecond(double low, double mean);
+  void Adjust(double error);
   double LeastLow() const;
+  double Mean() const;
 
   const double bytesPerSecond_;
-  const double target_;  // seconds of sound queued at the low point
+  const double floor_;    // seconds of sound at the low point, at least
+  const double ceiling_;  // at the start's low point, at most
+  double target_ = 0;     // the mean fill held, in seconds of sound
   double soundSeconds_ = 0;
-  double windowLow_;
-  std::array<double, kLowsKept> lows_{};
-  std::size_t lowCount_ = 0;
+  double secondLow_;
+  double secondSum_ = 0;  // fill times sound played, this second
+  std::array<double, kSecondsKept> lows_{};
+  std::array<double, kSecondsKept> means_{};
+  std::size_t seconds_ = 0;
   double integral_ = 0;
   double ratio_ = 1.0;
   double largestStep_ = 0;
