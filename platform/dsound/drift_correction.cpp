@@ -29,11 +29,13 @@ DriftCorrection::DriftCorrection(std::uint32_t ringBytes, std::uint32_t bytesPer
       ceiling_(ringBytes / 4.0 / bytesPerSecond_),
       secondLow_(ringBytes / bytesPerSecond_) {}
 
-double DriftCorrection::Update(std::uint64_t fillBytes, std::uint32_t playedBytes) {
+double DriftCorrection::Update(std::uint64_t fillBytes, std::uint32_t playedBytes,
+                               std::uint64_t deviceBytes) {
   const double fill = static_cast<double>(fillBytes) / bytesPerSecond_;
+  const double device = static_cast<double>(deviceBytes) / bytesPerSecond_;
   const double played = playedBytes / bytesPerSecond_;
   secondLow_ = std::min(secondLow_, fill);
-  secondSum_ += fill * played;
+  secondSum_ += (fill + device) * played;
   soundSeconds_ += played;
   if (soundSeconds_ >= kUpdateSeconds) {
     EndSecond(secondLow_, secondSum_ / soundSeconds_);

@@ -8,12 +8,17 @@
 // backlog in the socket that the ring cannot see), a slower one as a fill
 // that sinks toward an underrun.
 //
-// What the loop holds is the mean fill of the last five seconds of sound:
-// the latency less constants. A low point (the least fill of a second, just
-// before a chunk lands) is a poor thing to hold: the device takes sound in
-// steps (25 ms for the sound server) that slide past the chunks' landings,
-// so the low it sees wanders by a step every half minute, and a late chunk
-// moves it further; a loop that held it moved the latency by as much.
+// What the loop holds is the mean, over the last five seconds of sound, of
+// the ring's fill plus what the device has taken but not yet played (the
+// sound server's queue and its own latency): the latency less constants.
+// The server sizes its queue itself, and has been seen to settle a request
+// (25 ms) deeper after minutes of play; a loop that held the ring alone then
+// refilled the ring behind it and kept the extra delay for good. A low point
+// (the least fill of a second, just before a chunk lands) is a poor thing to
+// hold: the device takes sound in steps (25 ms for the sound server) that
+// slide past the chunks' landings, so the low it sees wanders by a step
+// every half minute, and a late chunk moves it further; a loop that held it
+// moved the latency by as much.
 //
 // The low points set how much to hold. The start holds what it set up (the
 // mean of its first five seconds), moved so that their least low lies
@@ -47,13 +52,16 @@ class DriftCorrection {
   DriftCorrection(std::uint32_t ringBytes, std::uint32_t bytesPerSecond);
 
   // fillBytes: queued ahead of the device's cursor after it took
-  // playedBytes. Returns the ratio to play at from now on.
-  double Update(std::uint64_t fillBytes, std::uint32_t playedBytes);
+  // playedBytes; deviceBytes: taken by the device and not yet heard (part of
+  // the latency held, not of the ring's low points). Returns the ratio to
+  // play at from now on.
+  double Update(std::uint64_t fillBytes, std::uint32_t playedBytes, std::uint64_t deviceBytes = 0);
 
   double ratio() const { return ratio_; }
   // The largest change of the ratio so far, for reports.
   double largestStep() const { return largestStep_; }
-  // The mean fill held, in seconds of sound (0 during the first seconds).
+  // The mean latency held (fill and device), in seconds of sound (0 during
+  // the first seconds).
   double targetSeconds() const { return target_; }
 
  private:
@@ -67,10 +75,10 @@ class DriftCorrection {
   const double bytesPerSecond_;
   const double floor_;    // seconds of sound at the low point, at least
   const double ceiling_;  // at the start's low point, at most
-  double target_ = 0;     // the mean fill held, in seconds of sound
+  double target_ = 0;     // the mean latency held, in seconds of sound
   double soundSeconds_ = 0;
   double secondLow_;
-  double secondSum_ = 0;  // fill times sound played, this second
+  double secondSum_ = 0;  // fill and device times sound played, this second
   std::array<double, kSecondsKept> lows_{};
   std::array<double, kSecondsKept> means_{};
   std::size_t seconds_ = 0;

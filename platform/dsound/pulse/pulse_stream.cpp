@@ -3,6 +3,7 @@
 #include <pulse/rtclock.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <utility>
 
@@ -93,6 +94,7 @@ class PulseStream final : public DeviceStream {
   void Pace();
   void Detach();
   void Play(BYTE* out, size_t bytes);
+  std::uint64_t ServerQueuedBytes();
 
   static void OnState(pa_stream* stream, void* self);
   static void OnWrite(pa_stream* stream, size_t bytes, void* self);
@@ -114,6 +116,7 @@ class PulseStream final : public DeviceStream {
   DriftCorrection correction_;
   StretchedReader reader_;
   double ratio_ = 1.0;
+  std::uint64_t serverQueued_ = 0;
 };
 
 HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
@@ -156,6 +159,13 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
   attributes.tlength = static_cast<uint32_t>(-1);
   attributes.fragsize = static_cast<uint32_t>(-1);
   auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
+  if (correcting_) {
+    // The correction hears the server's queue with every request: timing
+    // kept current by the library (an update every 1.5 s or sooner) and
+    // interpolated in between, so reading it costs no round trip.
+    flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_AUTO_TIMING_UPDATE |
+                                           PA_STREAM_INTERPOLATE_TIMING);
+  }
   if (direction_ == Direction::kPlayback) {
     attributes.tlength = static_cast<uint32_t>(
         pa_usec_to_bytes(BufferingUs("TONEWIRE_PLAYBACK_QUEUE_MS", kPlaybackQueueUs), &spec));
@@ -268,7 +278,22 @@ void PulseStream::Play(BYTE* out, size_t bytes) {
   }
   const auto frames = static_cast<DWORD>(bytes / ring_.format().nBlockAlign);
   const DWORD taken = reader_.Fill(ring_, out, frames, ratio_);
-  ratio_ = correction_.Update(ring_.Queued(), taken);
+  ratio_ = correction_.Update(ring_.Queued(), taken, ServerQueuedBytes());
+}
+
+// Sound written to the server and not yet heard: its queue and the sink's
+// latency. While the library has no figure (before its first timing reply)
+// the last one stands, at first none; a negative one (the sink has read past
+// what was written) counts as none.
+std::uint64_t PulseStream::ServerQueuedBytes() {
+  pa_usec_t latency = 0;
+  int negative = 0;
+  if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
+    const double bytes =
+        static_cast<double>(latency) * ring_.format().nAvgBytesPerSec / PA_USEC_PER_SEC;
+    serverQueued_ = negative != 0 ? 0 : static_cast<std::uint64_t>(bytes);
+  }
+  return serverQueued_;
 }
 
 void PulseStream::OnRead(pa_stream* stream, size_t, void* self) {
