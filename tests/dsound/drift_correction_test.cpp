@@ -2,8 +2,8 @@
 // makes 24576-byte chunks at its own pace, a socket backlog, a writer that
 // puts chunks into a quarter-second ring, and a device that takes sound out
 // every 10 ms at its own pace times the correction's ratio, after taking its
-// 100 ms queue at the start. Chunks may reach
-// the writer late by a pseudo-random delay (in order), as on a busy machine.
+// 100 ms queue at the start. Chunks may reach the writer late by a
+// pseudo-random delay (in order), as on a busy machine.
 // Time moves in 1 ms steps, so every run is exact and takes a fraction of a
 // second.
 #include "platform/dsound/drift_correction.h"
@@ -47,8 +47,8 @@ struct Outcome {
   int laterUnderruns = 0;  // those after the first minute
   // Sound queued between sender and speaker (backlog + ring + the device's
   // queue), in seconds, as each chunk is sent: the stream's latency less
-  // constants. The median
-  // of each minute (or of each medianSeconds), as the benchmark takes it.
+  // constants. The median of each minute (or of each medianSeconds), as the
+  // benchmark takes it.
   std::vector<double> minuteMedians;
   double ratioMin = 1;
   double ratioMax = 1;

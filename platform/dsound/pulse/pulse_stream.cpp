@@ -289,9 +289,8 @@ std::uint64_t PulseStream::ServerQueuedBytes() {
   pa_usec_t latency = 0;
   int negative = 0;
   if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
-    const double bytes =
-        static_cast<double>(latency) * ring_.format().nAvgBytesPerSec / PA_USEC_PER_SEC;
-    serverQueued_ = negative != 0 ? 0 : static_cast<std::uint64_t>(bytes);
+    serverQueued_ =
+        negative != 0 ? 0 : pa_usec_to_bytes(latency, pa_stream_get_sample_spec(stream_));
   }
   return serverQueued_;
 }
