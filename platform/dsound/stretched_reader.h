@@ -15,8 +15,10 @@
 // precision; a cubic through four frames was measured too, and blurred a
 // 10 kHz tone to 22 dB of error. At a ratio of exactly 1 the output is the
 // input, bit for bit, nine frames (0.2 ms at 44100 Hz) late. A frame's
-// channels sit side by side in the window and are summed together, a vector
-// of lanes at a time: eight channels cost little more than two.
+// channels sit side by side in the window and are weighed a vector at a
+// time: four per vector where the processor has 256-bit vectors and fused
+// multiply-add, two elsewhere, so that eight channels cost two or four
+// vectors per tap.
 //
 // Device thread only. Allocate before the stream runs; Fill neither
 // allocates, locks nor blocks.
@@ -36,8 +38,12 @@ namespace twplat::sound {
 
 class StretchedReader {
  public:
+  // kWidest uses the widest vectors the processor has; kBaseline those every
+  // 64-bit x86 has (for comparing the two).
+  enum class Vectors { kWidest, kBaseline };
+
   // False when memory is short or the sample size is not 8, 16, 24 or 32.
-  bool Allocate(const WAVEFORMATEX& format);
+  bool Allocate(const WAVEFORMATEX& format, Vectors vectors = Vectors::kWidest);
 
   // Writes `frames` whole frames to out; returns the ring bytes taken.
   DWORD Fill(SoundRing& ring, BYTE* out, DWORD frames, double ratio);
@@ -50,29 +56,36 @@ class StretchedReader {
   // lanes summed.
   using Lanes = std::array<double, kMaxChannels>;
 
-  template <int kLanes>
-  DWORD FillLanes(SoundRing& ring, BYTE* out, DWORD frames, double ratio);
+  // The same loop built twice: for every processor, and for one with 256-bit
+  // vectors and fused multiply-add.
+  DWORD FillBaseline(SoundRing& ring, BYTE* out, DWORD frames, double ratio);
+  DWORD FillWide(SoundRing& ring, BYTE* out, DWORD frames, double ratio);
+  template <typename Vector, int kVectors>
+  DWORD FillVectors(SoundRing& ring, BYTE* out, DWORD frames, double ratio);
+  template <typename Vector, int kVectors>
+  void Interpolate(double* result) const;
   DWORD Stage(SoundRing& ring, DWORD wanted);
   void Advance(SoundRing& ring, DWORD& taken, std::uint64_t& pending);
-  template <int kLanes>
-  void Interpolate(Lanes& result) const;
-  void Weigh(double position, double* weights) const;
   void Decode(const BYTE* in, DWORD frames);
   void Encode(DWORD frames, BYTE* out) const;
 
   WORD channels_ = 0;
-  int lanes_ = 0;  // channels_ rounded up to 1, 2, 4 or 8
+  bool wide_ = false;  // FillWide runs here
   WORD sampleBytes_ = 0;
   WORD frameBytes_ = 0;
   bool padded_ = false;  // frames wider than their samples: the rest stays zero
   double top_ = 0;       // full scale of a sample
   std::unique_ptr<BYTE[]> staging_;
   std::unique_ptr<Lanes[]> decoded_;  // staging_'s frames as the window holds them
-  std::unique_ptr<Lanes[]> mixed_;    // output frames before they are encoded
-  DWORD staged_ = 0;                  // frames in staging_
-  DWORD next_ = 0;                    // the next staged frame to enter the window
-  // (kPhases + 1) rows of kTaps weights: row p for a position p / kPhases of
-  // the way from frame 0 to frame 1.
+  // Output frames before they are encoded, kMaxChannels lanes each: summed,
+  // then rounded.
+  std::unique_ptr<double[]> mixed_;
+  std::unique_ptr<std::int32_t[]> rounded_;
+  DWORD staged_ = 0;  // frames in staging_
+  DWORD next_ = 0;    // the next staged frame to enter the window
+  // kPhases rows, each kTaps weights and then kTaps rises: row p's weights
+  // are for a position p / kPhases of the way from frame 0 to frame 1, and
+  // its rises take them to row p + 1's.
   std::unique_ptr<double[]> kernel_;
   // The last kTaps frames, twice over, so that the window is always one
   // run: history_[head_ .. head_ + kTaps). The output lies between window
