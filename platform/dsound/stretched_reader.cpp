@@ -249,8 +249,13 @@ template <typename Vector, int kVectors>
   return bytes;
 }
 
+// Eight 32-bit channels and nothing else: a frame is its lanes, as integers.
+bool StretchedReader::FullLanes() const {
+  return sampleBytes_ == 4 && channels_ == kMaxChannels && !padded_;
+}
+
 [[gnu::always_inline]] inline void StretchedReader::Decode(const BYTE* in, DWORD frames) {
-  if (sampleBytes_ == 4 && frameBytes_ == 4 * kMaxChannels) {
+  if (FullLanes()) {
     return DecodeFullFrames(in, frames, decoded_.get());
   }
   switch (sampleBytes_) {
@@ -270,7 +275,7 @@ template <typename Vector, int kVectors>
 [[gnu::always_inline]] inline void StretchedReader::Encode(DWORD frames, BYTE* out) const {
   const std::size_t lanes = static_cast<std::size_t>(frames) * kMaxChannels;
   RoundLanes(mixed_.get(), lanes, top_, rounded_.get());
-  if (sampleBytes_ == 4 && frameBytes_ == 4 * kMaxChannels) {
+  if (FullLanes()) {
     std::memcpy(out, rounded_.get(), lanes * sizeof(std::int32_t));
     return;
   }

@@ -68,6 +68,7 @@ class StretchedReader {
   void Advance(SoundRing& ring, DWORD& taken, std::uint64_t& pending);
   void Decode(const BYTE* in, DWORD frames);
   void Encode(DWORD frames, BYTE* out) const;
+  bool FullLanes() const;
 
   WORD channels_ = 0;
   bool wide_ = false;  // FillWide runs here
