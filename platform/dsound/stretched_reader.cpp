@@ -69,9 +69,7 @@ template <typename Frame>
 [[gnu::always_inline]] inline void DecodeFullFrames(const BYTE* in, DWORD frames, Frame* out) {
   for (DWORD frame = 0; frame < frames; ++frame, in += 4 * kMaxChannels) {
     for (int lane = 0; lane < kMaxChannels; ++lane) {
-      std::int32_t sample = 0;
-      std::memcpy(&sample, in + 4 * lane, sizeof sample);
-      out[frame][lane] = sample;
+      out[frame][lane] = DecodeSample<4>(in + 4 * lane);
     }
   }
 }
