@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/signal_analysis.h"
+#include "tests/support/sound_helpers.h"
 
 namespace {
 
@@ -56,32 +57,17 @@ std::vector<BYTE> Read(SoundRing& ring, StretchedReader& reader, DWORD frames, d
   return out;
 }
 
-// Each channel carries the tone, a channel's phase apart from the last, so
+// Each channel carries the tone this far ahead of the one before it, so
 // that channels mixed up or misplaced show as errors.
-double TonePhase(int channel) { return 0.7 * channel; }
-
-std::vector<BYTE> Tone(const WAVEFORMATEX& format, double kHz, double amplitude) {
-  const int sampleBytes = format.wBitsPerSample / 8;
-  const double top = std::ldexp(1.0, format.wBitsPerSample - 1) - 1;
-  const size_t frames = 44100;  // more than the reads take at any ratio used
-  std::vector<BYTE> input(frames * format.nBlockAlign);
-  for (size_t i = 0; i < frames; ++i) {
-    for (int channel = 0; channel < format.nChannels; ++channel) {
-      const double at = 2 * std::numbers::pi * kHz * static_cast<double>(i) / format.nSamplesPerSec;
-      const auto value = static_cast<std::int32_t>(
-          std::lround(top * amplitude * std::sin(at + TonePhase(channel))));
-      std::memcpy(&input[i * format.nBlockAlign + channel * sampleBytes], &value, sampleBytes);
-    }
-  }
-  return input;
-}
+constexpr double kChannelPhase = 0.7;
+constexpr DWORD kToneFrames = 44100;  // more than the reads take at any ratio used
 
 // Plays `frames` of a tone at `ratio`: the ring gives ratio times the frames
 // played, and every channel is the tone stretched in time.
 void ExpectStretchedTone(const WAVEFORMATEX& format, double kHz, double ratio,
                          StretchedReader::Vectors vectors, double amplitude, DWORD frames) {
   SoundRing ring;
-  Load(ring, format, Tone(format, kHz, amplitude));
+  Load(ring, format, twtest::SineBytes(format, kHz, amplitude, kToneFrames, kChannelPhase));
   StretchedReader reader;
   ASSERT_TRUE(reader.Allocate(format, vectors));
   DWORD taken = 0;
@@ -94,8 +80,8 @@ void ExpectStretchedTone(const WAVEFORMATEX& format, double kHz, double ratio,
     for (size_t k = 2 * kLagFrames; k < out.size(); ++k) {
       const double at = static_cast<double>(k) * ratio - kLagFrames;
       const double ideal =
-          amplitude *
-          std::sin(2 * std::numbers::pi * kHz * at / format.nSamplesPerSec + TonePhase(channel));
+          amplitude * std::sin(2 * std::numbers::pi * kHz * at / format.nSamplesPerSec +
+                               kChannelPhase * channel);
       worst = std::max(worst, std::fabs(out[k] - ideal));
     }
   }

@@ -112,15 +112,17 @@ std::vector<BYTE> Record(IDirectSoundCaptureBuffer* buffer, size_t count, int ti
   return recorded;
 }
 
-std::vector<BYTE> SineBytes(const WAVEFORMATEX& format, double hz, double amplitude, DWORD frames) {
+std::vector<BYTE> SineBytes(const WAVEFORMATEX& format, double hz, double amplitude, DWORD frames,
+                            double channelPhase) {
   std::vector<BYTE> bytes;
   const int sampleBytes = format.wBitsPerSample / 8;
   const double fullScale = std::ldexp(1.0, format.wBitsPerSample - 1);
   for (DWORD frame = 0; frame < frames; ++frame) {
     const double angle = 2 * std::numbers::pi * hz * frame / format.nSamplesPerSec;
-    auto value = static_cast<long long>(std::lround(amplitude * fullScale * std::sin(angle)));
-    value = std::min(value, static_cast<long long>(fullScale) - 1);
     for (int channel = 0; channel < format.nChannels; ++channel) {
+      auto value = static_cast<long long>(
+          std::lround(amplitude * fullScale * std::sin(angle + channel * channelPhase)));
+      value = std::min(value, static_cast<long long>(fullScale) - 1);
       if (sampleBytes == 1) {
         bytes.push_back(static_cast<BYTE>(value + 128));
         continue;

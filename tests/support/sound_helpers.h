@@ -58,7 +58,9 @@ HRESULT FillRing(IDirectSoundBuffer* buffer, const std::vector<BYTE>& bytes);
 // or timeoutMs passes.
 std::vector<BYTE> Record(IDirectSoundCaptureBuffer* buffer, size_t count, int timeoutMs);
 
-// A sine on every channel, amplitude in 0 .. 1 of full scale.
-std::vector<BYTE> SineBytes(const WAVEFORMATEX& format, double hz, double amplitude, DWORD frames);
+// A sine on every channel, amplitude in 0 .. 1 of full scale; each channel
+// `channelPhase` radians ahead of the one before it.
+std::vector<BYTE> SineBytes(const WAVEFORMATEX& format, double hz, double amplitude, DWORD frames,
+                            double channelPhase = 0);
 
 }  // namespace twtest
