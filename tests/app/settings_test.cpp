@@ -10,7 +10,7 @@
 
 #include "app/main_window.h"
 #include "core/app_state.h"
-#include "tests/app/program_fixture.h"
+#include "tests/support/program_fixture.h"
 
 namespace twtest {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "core/app_state.h"
 #include "core/stream_header.h"
-#include "tests/app/program_fixture.h"
 #include "tests/support/loopback_peer.h"
 #include "tests/support/mouse_move.h"
+#include "tests/support/program_fixture.h"
 #include "tests/support/signal_analysis.h"
 
 namespace twtest {

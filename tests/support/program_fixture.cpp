@@ -1,4 +1,4 @@
-#include "tests/app/program_fixture.h"
+#include "tests/support/program_fixture.h"
 
 #include <chrono>
 #include <cstdlib>
