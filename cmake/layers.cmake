@@ -9,7 +9,9 @@
 #
 #   tw_add_layer(TARGET FOLDER [SOURCES ...] [PUBLIC deps ...] [PRIVATE deps ...])
 #
-# Without SOURCES the layer is every .cpp under FOLDER.
+# Without SOURCES the layer is every .cpp under FOLDER. Each layer links
+# tw_warnings and tw_sanitizers, which the including project defines, and
+# passes them on to what links it.
 function(tw_add_layer target folder)
   cmake_parse_arguments(LAYER "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
   get_filename_component(repository ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/.. ABSOLUTE)
@@ -22,5 +24,6 @@ function(tw_add_layer target folder)
   endif()
   add_library(${target} STATIC ${LAYER_SOURCES})
   target_include_directories(${target} PUBLIC ${root})
-  target_link_libraries(${target} PUBLIC ${LAYER_PUBLIC} PRIVATE ${LAYER_PRIVATE})
+  target_link_libraries(${target} PUBLIC ${LAYER_PUBLIC} tw_warnings tw_sanitizers
+    PRIVATE ${LAYER_PRIVATE})
 endfunction()

@@ -5,7 +5,6 @@
 # leaves FOLDER/tonewire.exe and FOLDER/tonewire-windows-x86_64.zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 folder=${1:-build/windows}
 shift || true
 
@@ -16,8 +15,8 @@ for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres zip; do
   fi
 done
 
-cmake -S windows -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "$@" >/dev/null
+# The preset in windows/CMakePresets.json, in FOLDER.
+cmake -S windows --preset windows -B "$folder" "$@" >/dev/null
 cmake --build "$folder" -j "$(nproc)"
 x86_64-w64-mingw32-strip "$folder/tonewire.exe"
 

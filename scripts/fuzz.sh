@@ -15,11 +15,10 @@ cd "$(dirname "$0")/.."
 total=${1:-60}
 header_seconds=$((total / 3))
 connection_seconds=$((total - header_seconds))
-build=build/fuzz
+build=build/fuzz  # the fuzz preset's folder (CMakePresets.json)
 
-CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTW_SANITIZE=address -DTW_FUZZ=ON -DTW_BUILD_TESTS=OFF -DTW_BUILD_QT=OFF >/dev/null
-cmake --build "$build" --target header_fuzzer connection_fuzzer -j "$(nproc)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

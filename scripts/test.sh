@@ -21,9 +21,15 @@ scripts/check-format.sh
 step "program sources against the Windows SDK headers"
 scripts/check-windows-headers.sh
 
+# Each build is a preset of CMakePresets.json (warnings are errors in all).
+preset() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$jobs"
+}
+
 step "Release build (g++)"
-CXX=g++ scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release
-(cd build/release && ctest --output-on-failure -j "$jobs" -LE wine)
+preset release
+ctest --preset release -j "$jobs"
 
 # The Windows build, its own tests under Wine and both streaming directions
 # between it and the Linux build; the first Wine start of a fresh prefix is
@@ -31,7 +37,7 @@ CXX=g++ scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release
 step "Windows build (mingw-w64), tested under Wine"
 wine_start=$(date +%s)
 scripts/build-windows.sh build/windows
-(cd build/release && TW_WINDOWS_BUILD="$root/build/windows" ctest --output-on-failure -L wine)
+ctest --preset wine
 echo "Wine step: $(($(date +%s) - wine_start)) s"
 
 step "Debian package: built, its dependencies declared and installable"
@@ -44,16 +50,12 @@ apt-get install --simulate --no-install-recommends "./$deb" >/dev/null
 # The end-to-end sound checks run in the Release build only: their gap and
 # timing checks measure real-time pace, which the sanitizers slow down.
 step "ASan+UBSan build (clang)"
-CXX=clang++ scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=address
-(cd build/asan && ASAN_OPTIONS=detect_leaks=1 \
-  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  LSAN_OPTIONS=suppressions="$root/scripts/lsan.supp" \
-  ctest --output-on-failure -j "$jobs" -LE e2e)
+preset asan
+ctest --preset asan -j "$jobs"
 
 step "TSan build (clang), threaded tests"
-CXX=clang++ scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_SANITIZE=thread
-(cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp" \
-  ctest --output-on-failure -j "$jobs" -L threaded)
+preset tsan
+ctest --preset tsan -j "$jobs"
 
 # Arbitrary bytes at the header decoder and, as whole connections, at a
 # Server run; about a minute in all.
