@@ -17,6 +17,10 @@ enum RunState : LONG {
 
 inline constexpr UINT WM_RUN_FINISHED = 36000;  // 0x8CA0, posted to the main window
 inline constexpr int kTargetHostBytes = 1024;
+// A live Client sends about 176 kB/s without a pause, so a peer that moves no
+// byte either way for this long is taken to be gone (its host switched off,
+// its cable pulled): the connection is given up instead of held for ever.
+inline constexpr int kStalledPeerMs = 10000;
 
 struct AppState {
   HINSTANCE instance = nullptr;
@@ -33,6 +37,9 @@ struct AppState {
   std::atomic<LONG> appliedVolume{-1};
   SharedHeader currentHeader;
   std::atomic<LONG> winsockStarted{0};
+  // The stall limit the connections use: kStalledPeerMs in the program;
+  // tests whose subject is not the limit itself shorten it.
+  std::atomic<int> stalledPeerMs{kStalledPeerMs};
 };
 
 extern AppState appState;

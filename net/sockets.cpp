@@ -28,7 +28,7 @@ int WaitReady(SOCKET sock, bool forWriting, LONG microseconds) {
 
 // The loop under ReceiveExact and SendAll: step(done, count) moves up to
 // length - done bytes and says how many; it is repeated until length bytes
-// have moved, a step fails, a stop is requested or kStalledPeerMs pass
+// have moved, a step fails, a stop is requested or the stall limit passes
 // without a byte (stalled is then set). True when all length bytes moved.
 template <typename Step>
 bool TransferAll(int length, bool& stalled, Step step) {

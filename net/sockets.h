@@ -17,20 +17,18 @@
 
 #include <chrono>
 
-// A live Client sends about 176 kB/s without a pause, so a peer that moves no
-// byte either way for this long is taken to be gone (its host switched off,
-// its cable pulled): the connection is given up instead of held for ever.
-constexpr int kStalledPeerMs = 10000;
+#include "core/app_state.h"
 
 // Measures how long a connection has gone without progress.
 class StallTimer {
  public:
   StallTimer() : lastProgress_(std::chrono::steady_clock::now()) {}
   void Progress() { lastProgress_ = std::chrono::steady_clock::now(); }
-  // True once kStalledPeerMs have passed since the last progress.
+  // True once the stall limit (appState.stalledPeerMs, kStalledPeerMs unless
+  // a test shortened it) has passed since the last progress.
   bool Stalled() const {
     return std::chrono::steady_clock::now() - lastProgress_ >=
-           std::chrono::milliseconds(kStalledPeerMs);
+           std::chrono::milliseconds(appState.stalledPeerMs.load());
   }
 
  private:
@@ -72,7 +70,7 @@ bool ReceiveSome(SOCKET sock, char* buffer, int capacity, int& count);
 
 // Exactly length bytes, in as many ReceiveSome calls as needed. False when
 // the connection ends, fails or a stop is requested first, or when no byte
-// arrives for kStalledPeerMs (then *stalled, if given, is set true); the
+// arrives for the stall limit (then *stalled, if given, is set true); the
 // bytes that did arrive are in the buffer from its start. A negative length
 // is false.
 bool ReceiveExact(SOCKET sock, char* buffer, int length, bool* stalled = nullptr);
@@ -85,6 +83,6 @@ bool SendSome(SOCKET sock, const char* data, int length, int& count);
 
 // Exactly length bytes, in as many SendSome calls as needed. False on an
 // error or a stop request first. A negative length is false. When the peer
-// takes no byte for kStalledPeerMs the stall is reported as "SendData" with
+// takes no byte for the stall limit the stall is reported as "SendData" with
 // WSAETIMEDOUT, as a failed send would be, and the result is false.
 bool SendAll(SOCKET sock, const char* data, int length);

@@ -1,6 +1,8 @@
 // A peer's host that vanishes mid-stream (its network gone, no close, no
 // reset): the loopback of this program's own network namespace is taken
-// down under a running stream. Neither role may wait for ever.
+// down under a running stream. Neither role may wait for ever. Both tests
+// keep the program's own stall limit (kStalledPeerMs, 10 s); the runners'
+// tests shorten it.
 #include <gtest/gtest.h>
 
 #include <winsock2.h>

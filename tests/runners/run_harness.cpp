@@ -53,8 +53,11 @@ RunHarness::~RunHarness() {
   appState.mainWindow.store(nullptr);
   appState.statusLine.store(nullptr);
   appState.bufferMeter.store(nullptr);
+  appState.stalledPeerMs.store(kStalledPeerMs);
   activeHarness = nullptr;
 }
+
+void RunHarness::SetStallLimit(int ms) { appState.stalledPeerMs.store(ms); }
 
 void RunHarness::RunWindow() {
   const INT_PTR result =

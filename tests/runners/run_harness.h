@@ -35,6 +35,11 @@ class RunHarness : public TestHost {
   // False when the thread could not be made or the run did not begin.
   bool StartWorker(LPTHREAD_START_ROUTINE procedure);
   void RequestStop();
+  // The connections' stall limit for this harness's runs (the program's
+  // kStalledPeerMs again once the harness goes): tests whose subject is not
+  // the limit itself use kTestStallMs.
+  static constexpr int kTestStallMs = 1000;
+  void SetStallLimit(int ms);
   // True once the worker thread has ended, context release included.
   bool WaitForWorkerEnd(int timeoutMs);
   bool WorkerEnded();

@@ -12,6 +12,7 @@ void ResetAppState() {
   appState.stopRequested.store(0);
   appState.volume.store(0);
   appState.appliedVolume.store(-1);
+  appState.stalledPeerMs.store(kStalledPeerMs);
 }
 
 }  // namespace twtest

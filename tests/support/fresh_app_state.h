@@ -4,8 +4,8 @@
 namespace twtest {
 
 // Clears what an earlier start in the same process left in appState: its
-// window handles (gone with its windows), run state, stop request and
-// volumes.
+// window handles (gone with its windows), run state, stop request, volumes
+// and stall limit.
 void ResetAppState();
 
 }  // namespace twtest
