@@ -1,13 +1,12 @@
 #include "platform/dsound/device_registry.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <mutex>
 
 #include "platform/dsound/builtin/builtin_streams.h"
 #include "platform/dsound/pulse/pulse_devices.h"
+#include "platform/env/environment.h"
 
 namespace twplat::sound {
 namespace {
@@ -92,10 +91,7 @@ std::string DefaultDescription(bool serverListed, const PulseDeviceList& server,
 
 }  // namespace
 
-bool BuiltinOnly() {
-  const char* choice = std::getenv("TONEWIRE_AUDIO");
-  return choice != nullptr && std::strcmp(choice, "builtin") == 0;
-}
+bool BuiltinOnly() { return env::Read(env::kBuiltinAudioOnly); }
 
 std::vector<ListedDevice> ListDevices(Direction direction) {
   PulseDeviceList server;

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+
+#include "platform/env/environment.h"
 
 namespace twplat::sound {
 namespace {
@@ -87,19 +86,7 @@ void DriftCorrection::Adjust(double error) {
 }
 
 bool DriftCorrectionEnabled() {
-  static const bool enabled = [] {
-    const char* value = std::getenv("TONEWIRE_DRIFT_CORRECTION");
-    if (value == nullptr || std::strcmp(value, "on") == 0 || std::strcmp(value, "1") == 0) {
-      return true;
-    }
-    if (std::strcmp(value, "off") == 0 || std::strcmp(value, "0") == 0) {
-      return false;
-    }
-    std::fprintf(stderr,
-                 "TONEWIRE_DRIFT_CORRECTION=%s ignored: use on or off; the correction stays on\n",
-                 value);
-    return true;
-  }();
+  static const bool enabled = env::Read(env::kDriftCorrection);
   return enabled;
 }
 

@@ -1,9 +1,8 @@
 #include "platform/dsound/builtin/builtin_clock.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
+
+#include "platform/env/environment.h"
 
 namespace twplat::sound {
 namespace {
@@ -12,39 +11,11 @@ namespace {
 // server stream, at a negligible cost in wake-ups.
 constexpr std::chrono::milliseconds kTick{5};
 
-// A value that is not whole ppm in range is ignored, with a message: the
-// clock then runs at its true pace.
-std::int32_t ClockPpmFromEnvironment() {
-  const char* text = std::getenv("TONEWIRE_BUILTIN_CLOCK_PPM");
-  std::int32_t ppm = 0;
-  if (text != nullptr && !ParseClockPpm(text, &ppm)) {
-    std::fprintf(stderr,
-                 "TONEWIRE_BUILTIN_CLOCK_PPM=%s ignored: give whole parts per million from %d "
-                 "to %d; the built-in devices keep true time\n",
-                 text, -kMaxClockPpm, kMaxClockPpm);
-    ppm = 0;
-  }
-  return ppm;
-}
-
 }  // namespace
 
-bool ParseClockPpm(const char* text, std::int32_t* ppm) {
-  if (text == nullptr || *text == '\0') {
-    return false;
-  }
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < -kMaxClockPpm || value > kMaxClockPpm) {
-    return false;
-  }
-  *ppm = static_cast<std::int32_t>(value);
-  return true;
-}
-
 BuiltinClock::BuiltinClock()
-    : epoch_(std::chrono::steady_clock::now()), ppm_(ClockPpmFromEnvironment()) {}
+    : epoch_(std::chrono::steady_clock::now()),
+      ppm_(static_cast<std::int32_t>(env::Read(env::kBuiltinClockPpm))) {}
 
 std::chrono::steady_clock::time_point BuiltinClock::Now() const {
   const auto real = std::chrono::steady_clock::now();

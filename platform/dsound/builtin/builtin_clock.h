@@ -26,12 +26,8 @@ class ClockedStream {
 
 // The built-in devices keep the time of their own clock: the monotonic clock
 // run fast or slow by TONEWIRE_BUILTIN_CLOCK_PPM parts per million (default
-// 0), so that one machine can stand for two whose sound cards differ.
-inline constexpr std::int32_t kMaxClockPpm = 100000;  // 10 %
-
-// Whole parts per million, -kMaxClockPpm .. kMaxClockPpm; false otherwise.
-bool ParseClockPpm(const char* text, std::int32_t* ppm);
-
+// 0, at most 10 %; platform/env), so that one machine can stand for two whose
+// sound cards differ.
 class BuiltinClock {
  public:
   static BuiltinClock& Get();

@@ -1,40 +1,14 @@
 #include "platform/dsound/builtin/test_tone.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <numbers>
+
+#include "platform/env/environment.h"
 
 namespace twplat::sound {
 
-bool ParseToneHz(const char* text, int* hz) {
-  if (text == nullptr || *text == '\0') {
-    return false;
-  }
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < 20 || value > 20000) {
-    return false;
-  }
-  *hz = static_cast<int>(value);
-  return true;
-}
-
 int TestToneHz() {
-  static const int hz = [] {
-    const char* text = std::getenv("TONEWIRE_TEST_TONE_HZ");
-    int chosen = static_cast<int>(kTestToneHz);
-    if (text != nullptr && !ParseToneHz(text, &chosen)) {
-      std::fprintf(stderr,
-                   "TONEWIRE_TEST_TONE_HZ=%s ignored: give whole hertz from 20 to 20000; the "
-                   "test tone stays at %.0f Hz\n",
-                   text, kTestToneHz);
-      chosen = static_cast<int>(kTestToneHz);
-    }
-    return chosen;
-  }();
+  static const int hz = static_cast<int>(env::Read(env::kTestToneHz));
   return hz;
 }
 

@@ -13,13 +13,9 @@
 
 namespace twplat::sound {
 
-inline constexpr double kTestToneHz = 440.0;
 inline constexpr double kTestToneDbfs = -12.0;
 
-// Whole hertz, 20 .. 20000; false otherwise.
-bool ParseToneHz(const char* text, int* hz);
-// kTestToneHz or TONEWIRE_TEST_TONE_HZ; anything else is ignored with a
-// message on stderr.
+// 440, or TONEWIRE_TEST_TONE_HZ (platform/env's table); read once.
 int TestToneHz();
 
 class TestTone {

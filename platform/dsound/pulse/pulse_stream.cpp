@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <utility>
 
 #include "platform/dsound/capture_pacer.h"
@@ -12,6 +11,7 @@
 #include "platform/dsound/pulse/ordering_point.h"
 #include "platform/dsound/pulse/pulse_connection.h"
 #include "platform/dsound/stretched_reader.h"
+#include "platform/env/environment.h"
 
 namespace twplat::sound {
 namespace {
@@ -25,23 +25,11 @@ namespace {
 // underran about once a second. 25 ms keeps the graph at about 21 ms, costs
 // no latency that shows (the quarter-second rings dominate it) and wakes
 // each side 2.5 times less often. An underrun only costs a click, since the
-// stream does not prebuffer again.
-constexpr pa_usec_t kPlaybackQueueUs = 100000;
-constexpr pa_usec_t kPlaybackRequestUs = 25000;
-constexpr pa_usec_t kCaptureFragmentUs = 25000;
-
-// A buffering figure in microseconds: the default, or the whole number of
-// milliseconds (1 .. 2000) in the environment variable, for measuring what a
-// machine needs.
-pa_usec_t BufferingUs(const char* variable, pa_usec_t standard) {
-  const char* text = std::getenv(variable);
-  if (text == nullptr) {
-    return standard;
-  }
-  char* end = nullptr;
-  const long ms = std::strtol(text, &end, 10);
-  const bool valid = end != text && *end == '\0' && ms >= 1 && ms <= 2000;
-  return valid ? static_cast<pa_usec_t>(ms) * 1000 : standard;
+// stream does not prebuffer again. The figures are the defaults of
+// platform/env's table; the environment may set others, for measuring what
+// a machine needs.
+pa_usec_t BufferingUs(const env::WholeNumber& variable) {
+  return static_cast<pa_usec_t>(env::Read(variable)) * 1000;
 }
 // While a burst waits in the capture pacer, it is let into the ring in steps
 // this far apart.
@@ -167,10 +155,10 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
                                            PA_STREAM_INTERPOLATE_TIMING);
   }
   if (direction_ == Direction::kPlayback) {
-    attributes.tlength = static_cast<uint32_t>(
-        pa_usec_to_bytes(BufferingUs("TONEWIRE_PLAYBACK_QUEUE_MS", kPlaybackQueueUs), &spec));
-    attributes.minreq = static_cast<uint32_t>(
-        pa_usec_to_bytes(BufferingUs("TONEWIRE_PLAYBACK_REQUEST_MS", kPlaybackRequestUs), &spec));
+    attributes.tlength =
+        static_cast<uint32_t>(pa_usec_to_bytes(BufferingUs(env::kPlaybackQueueMs), &spec));
+    attributes.minreq =
+        static_cast<uint32_t>(pa_usec_to_bytes(BufferingUs(env::kPlaybackRequestMs), &spec));
     // No prebuffering: after an underrun the server goes on at the device's
     // pace and skips what came late, as a sound card's play cursor does,
     // instead of waiting for a full queue again (which adds the length of
@@ -180,8 +168,8 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
     return pa_stream_connect_playback(stream_, deviceName, &attributes, flags, nullptr, nullptr) ==
            0;
   }
-  attributes.fragsize = static_cast<uint32_t>(
-      pa_usec_to_bytes(BufferingUs("TONEWIRE_CAPTURE_FRAGMENT_MS", kCaptureFragmentUs), &spec));
+  attributes.fragsize =
+      static_cast<uint32_t>(pa_usec_to_bytes(BufferingUs(env::kCaptureFragmentMs), &spec));
   pa_stream_set_read_callback(stream_, OnRead, this);
   return pa_stream_connect_record(stream_, deviceName, &attributes, flags) == 0;
 }
