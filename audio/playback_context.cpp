@@ -7,6 +7,7 @@
 PlaybackContext::PlaybackContext() : notifyEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 PlaybackContext::~PlaybackContext() {
+  CloseGracefully(connectionSocket);
   CloseGracefully(listenSocket);
   if (playbackBuffer != nullptr) {
     playbackBuffer->Stop();

@@ -1,7 +1,8 @@
 // The Server run's record: playback device, the current connection's ring,
-// the listening socket and the writer's position. Made when the Server worker
-// starts; its destruction releases the socket, the buffer, the device and the
-// event, in that order.
+// the listening socket, the connection being served and the writer's
+// position. Made when the Server worker starts; its destruction releases the
+// sockets, the buffer, the device and the event, in that order, as the
+// Client run's record does.
 #pragma once
 
 #include <winsock2.h>
@@ -20,6 +21,7 @@ struct PlaybackContext {
   IDirectSound* playbackDevice = nullptr;
   IDirectSoundBuffer* playbackBuffer = nullptr;
   SOCKET listenSocket = INVALID_SOCKET;
+  SOCKET connectionSocket = INVALID_SOCKET;  // the one accept() gave; closed on every way out
   HANDLE notifyEvent = nullptr;  // auto-reset, signalled at the ring's notification positions
   LONG bufferBytes = 0;          // averageBytesPerSecond / 4 of the current header
   LONG writeOffset = 0;

@@ -129,6 +129,24 @@ bool WritePart(PlaybackContext& context, const BYTE* source, LONG length) {
   return true;
 }
 
+// Fills the room behind the last sound with silence, so that the cursor,
+// moving on at the device's pace, plays silence and not older ring contents.
+bool TopUpWithSilence(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
+  BYTE silence[4096];
+  std::memset(silence, appState.currentHeader.Get().bitsPerSample == 8 ? 0x80 : 0x00,
+              sizeof silence);
+  LONG room = RoomFor(context, playCursor, writeCursor);
+  room -= room % context.frameBytes;
+  while (room > 0) {
+    const LONG part = room < static_cast<LONG>(sizeof silence) ? room : sizeof silence;
+    if (!WritePart(context, silence, part)) {
+      return false;
+    }
+    room -= part;
+  }
+  return true;
+}
+
 }  // namespace
 
 HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
@@ -200,24 +218,6 @@ void StartPlaybackRing(PlaybackContext& context) {
   if (FAILED(played)) {
     ReportError("Play", played);
   }
-}
-
-// Fills the room behind the last sound with silence, so that the cursor,
-// moving on at the device's pace, plays silence and not older ring contents.
-bool TopUpWithSilence(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
-  BYTE silence[4096];
-  std::memset(silence, appState.currentHeader.Get().bitsPerSample == 8 ? 0x80 : 0x00,
-              sizeof silence);
-  LONG room = RoomFor(context, playCursor, writeCursor);
-  room -= room % context.frameBytes;
-  while (room > 0) {
-    const LONG part = room < static_cast<LONG>(sizeof silence) ? room : sizeof silence;
-    if (!WritePart(context, silence, part)) {
-      return false;
-    }
-    room -= part;
-  }
-  return true;
 }
 
 bool DrainPlaybackRing(PlaybackContext& context) {

@@ -154,7 +154,6 @@ bool Ipv6Absent(int code) { return code == WSAEAFNOSUPPORT || code == WSAEADDRNO
 
 bool StartWinsockOnce() {
   if (appState.winsockStarted.load() != 0) {
-    appState.winsockStarted.store(1);
     return true;
   }
   WSADATA data;

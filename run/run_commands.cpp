@@ -78,6 +78,19 @@ void ShowIdleLook(HWND window) {
   appState.runState.store(kRunIdle);
 }
 
+// Dispatches what is queued for window and its controls until nothing is
+// left. A quit request is put back for the modal loop and ends the pump.
+void PumpMessages(HWND window) {
+  MSG message;
+  while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    DispatchMessageA(&message);
+  }
+}
+
 // True once the worker has ended (or reported Finished); false when the
 // window must keep its running look: a time-out, a failed wait, or a pump
 // that destroyed the window or started a newer run, which owns the look now.
@@ -145,17 +158,6 @@ void StopRun(HWND window) {
     return;
   }
   ShowIdleLook(window);
-}
-
-void PumpMessages(HWND window) {
-  MSG message;
-  while (PeekMessageA(&message, window, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    DispatchMessageA(&message);
-  }
 }
 
 void WaitForWorkerEnd(DWORD timeoutMs) {

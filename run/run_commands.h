@@ -22,10 +22,6 @@ void StartRun(HWND window, LPGUID deviceId);
 // WM_RUN_FINISHED or another Stop into a nested call.
 void StopRun(HWND window);
 
-// Dispatches what is queued for window and its controls until nothing is
-// left. A quit request is put back for the modal loop and ends the pump.
-void PumpMessages(HWND window);
-
 // Waits up to timeoutMs for the last started worker thread to end, without
 // dispatching messages; at once when none was started.
 void WaitForWorkerEnd(DWORD timeoutMs);

@@ -22,17 +22,6 @@ namespace {
 constexpr LONG kAcceptWaitUs = 200000;  // 200 ms between looks at the stop flag
 constexpr int kStartCountdown = 2;      // playback starts with the second chunk written
 
-// The socket accept() returned for the connection being served; closed on
-// every way out of the runner.
-struct ConnectionHolder {
-  ConnectionHolder() = default;
-  ~ConnectionHolder() { CloseGracefully(socket); }
-  ConnectionHolder(const ConnectionHolder&) = delete;
-  ConnectionHolder& operator=(const ConnectionHolder&) = delete;
-
-  SOCKET socket = INVALID_SOCKET;
-};
-
 enum class Outcome {
   kNextConnection,  // the connection is over; wait for the next one
   kPlay,            // the stored header is valid; play the connection
@@ -231,10 +220,9 @@ void ServeConnections(PlaybackContext& context, ByteBuffer& block, SOCKET& conne
 DWORD RunReceiver(PlaybackContext& context, LPCGUID deviceId) {
   RunGuard guard;
   ByteBuffer block(kBlockBytes);
-  ConnectionHolder connection;
   SetStatus("Running TCP server...");
   if (block.valid() && OpenDeviceAndListener(context, deviceId)) {
-    ServeConnections(context, block, connection.socket);
+    ServeConnections(context, block, context.connectionSocket);
   }
   return 0;
 }
