@@ -68,7 +68,8 @@ constexpr int kSoundWaitMs = 15000;
 constexpr int kLineWaitMs = 10000;
 constexpr int kExitWaitMs = 10000;
 constexpr double kLongestDelaySeconds = kClickKinds * kClickPeriodSeconds;
-constexpr int kPipelineSmallMs = 20;  // the least that ran without gaps here; see README
+constexpr int kPipelineSmallMs =
+    20;  // the least that ran without gaps here; see docs/benchmarks.md
 
 // What the constants imply: a sample waits for the rest of its block in the
 // Client's ring; the Server's drift correction holds its ring where the

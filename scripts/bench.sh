@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The stream benchmark: tonewire-cli end to end on a private sound server,
 # beside parec | nc to nc | pacat doing the same job. Builds the Release
-# build, then prints the benchmark's tables (README.md, "Benchmarks").
+# build, then prints the benchmark's tables (docs/benchmarks.md).
 #
 #   scripts/bench.sh [--short | --long]
 #
