@@ -4,7 +4,9 @@
 
 #include <stdlib.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "platform/env/environment.h"
 
@@ -49,36 +51,31 @@ auto ReadCapturingStderr(const Variable& variable, std::string* written) {
   return value;
 }
 
-TEST(ClockPpm, AcceptsWholeSignedPartsPerMillionWithinTenPercent) {
-  long ppm = 7;
-  EXPECT_TRUE(env::ParseWholeNumber("-2000", env::kBuiltinClockPpm, &ppm));
-  EXPECT_EQ(ppm, -2000);
-  EXPECT_TRUE(env::ParseWholeNumber("+2000", env::kBuiltinClockPpm, &ppm));
-  EXPECT_EQ(ppm, 2000);
-  EXPECT_TRUE(env::ParseWholeNumber("100000", env::kBuiltinClockPpm, &ppm));
-  EXPECT_EQ(ppm, 100000);
-  for (const char* bad :
-       {"", "fast", "20.5", "2000ppm", " ", "100001", "-100001", "99999999999999999999"}) {
-    ppm = 7;
-    EXPECT_FALSE(env::ParseWholeNumber(bad, env::kBuiltinClockPpm, &ppm)) << bad;
-    EXPECT_EQ(ppm, 7) << bad;
+// Each good text gives its number; each bad one is refused and leaves the
+// value as it was.
+void ExpectParsed(const env::WholeNumber& variable,
+                  std::initializer_list<std::pair<const char*, long>> good,
+                  std::initializer_list<const char*> bad) {
+  long value = 7;
+  for (const auto& [text, expected] : good) {
+    EXPECT_TRUE(env::ParseWholeNumber(text, variable, &value)) << text;
+    EXPECT_EQ(value, expected) << text;
+  }
+  for (const char* text : bad) {
+    value = 7;
+    EXPECT_FALSE(env::ParseWholeNumber(text, variable, &value)) << text;
+    EXPECT_EQ(value, 7) << text;
   }
 }
 
+TEST(ClockPpm, AcceptsWholeSignedPartsPerMillionWithinTenPercent) {
+  ExpectParsed(env::kBuiltinClockPpm, {{"-2000", -2000}, {"+2000", 2000}, {"100000", 100000}},
+               {"", "fast", "20.5", "2000ppm", " ", "100001", "-100001", "99999999999999999999"});
+}
+
 TEST(ToneHz, AcceptsWholeHertzFromTwentyToTwentyThousand) {
-  long hz = 7;
-  EXPECT_TRUE(env::ParseWholeNumber("437", env::kTestToneHz, &hz));
-  EXPECT_EQ(hz, 437);
-  EXPECT_TRUE(env::ParseWholeNumber("20", env::kTestToneHz, &hz));
-  EXPECT_EQ(hz, 20);
-  EXPECT_TRUE(env::ParseWholeNumber("20000", env::kTestToneHz, &hz));
-  EXPECT_EQ(hz, 20000);
-  for (const char* bad :
-       {"", "19", "20001", "-440", "440.5", "440Hz", "a", "99999999999999999999"}) {
-    hz = 7;
-    EXPECT_FALSE(env::ParseWholeNumber(bad, env::kTestToneHz, &hz)) << bad;
-    EXPECT_EQ(hz, 7) << bad;
-  }
+  ExpectParsed(env::kTestToneHz, {{"437", 437}, {"20", 20}, {"20000", 20000}},
+               {"", "19", "20001", "-440", "440.5", "440Hz", "a", "99999999999999999999"});
 }
 
 TEST(EnvironmentNumber, UnsetGivesTheDefaultSilentlyAndAValueInBoundsIsTaken) {
