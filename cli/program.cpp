@@ -1,4 +1,5 @@
-// tonewire-cli: the main window "Audio streamer" driven from the command line.
+#include "cli/program.h"
+
 #include <unistd.h>
 
 #include <windows.h>
@@ -68,7 +69,9 @@ int RunWindow(const twcli::Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace twcli {
+
+int RunProgram(int argc, char** argv) {
   twcli::Options options;
   std::string error;
   if (!twcli::ParseOptions(argc, argv, &options, &error)) {
@@ -92,3 +95,5 @@ int main(int argc, char** argv) {
   }
   EndProcess(RunWindow(options));
 }
+
+}  // namespace twcli
