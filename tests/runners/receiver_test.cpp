@@ -17,10 +17,10 @@
 
 #include "core/app_state.h"
 #include "run/workers.h"
-#include "tests/runners/output_recorder.h"
 #include "tests/runners/run_checks.h"
 #include "tests/runners/run_harness.h"
 #include "tests/support/loopback_peer.h"
+#include "tests/support/output_recorder.h"
 
 namespace {
 
@@ -91,8 +91,16 @@ void StopAndExpectEnd(RunHarness& harness) {
 
 // What was played, without the silence before the first and after the last
 // sound (frames are numbered from 1, so no sent frame is silence).
-std::vector<std::uint32_t> Heard(const OutputRecorder& output) {
-  std::vector<std::uint32_t> played = output.Frames();
+std::vector<std::uint32_t> Heard(OutputRecorder& output) {
+  // The played bytes as little-endian 32-bit words, one per 16-bit stereo frame.
+  const std::vector<BYTE> bytes = output.played();
+  std::vector<std::uint32_t> played;
+  for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+    played.push_back(static_cast<std::uint32_t>(bytes[i]) |
+                     static_cast<std::uint32_t>(bytes[i + 1]) << 8 |
+                     static_cast<std::uint32_t>(bytes[i + 2]) << 16 |
+                     static_cast<std::uint32_t>(bytes[i + 3]) << 24);
+  }
   while (!played.empty() && played.back() == 0) {
     played.pop_back();
   }
@@ -241,7 +249,7 @@ TEST(ReceiverConnections, OneClientAtATimeAndPlaybackStartsWithTheSecondChunk) {
   ASSERT_TRUE(Send(second, NumberedFrames(1, 500)));
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   EXPECT_EQ(1u, harness.StatusCount("Got config"));  // the second waits its turn
-  EXPECT_EQ(0u, output.ByteCount());                 // one chunk does not start playback
+  EXPECT_EQ(0u, output.played().size());             // one chunk does not start playback
 
   // The first Client's one chunk starts at its close and plays out.
   peer::Close(first);
@@ -255,10 +263,10 @@ TEST(ReceiverConnections, OneClientAtATimeAndPlaybackStartsWithTheSecondChunk) {
 
   ASSERT_TRUE(Send(second, NumberedFrames(501, 750)));
   EXPECT_TRUE(harness.WaitForStatus("Received 1 3000", 3000));
-  for (int i = 0; i < 300 && output.ByteCount() == 0; ++i) {
+  for (int i = 0; i < 300 && output.played().size() == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_GT(output.ByteCount(), 0u);
+  EXPECT_GT(output.played().size(), 0u);
 
   peer::Close(second);
   StopAndExpectEnd(harness);
