@@ -176,6 +176,49 @@ TEST_F(RingTest, CaptureStoresAtTheCursorAndAHoleIsSilence) {
   ring_.Unlock(region1, bytes1, nullptr, 0, false);
 }
 
+// A device that asks for more than the ring holds at once (a sound server's
+// queue longer than a tiny ring) gets the ring's bytes again, lap after lap,
+// and a capture of more than a ring keeps its newest bytes; neither reads or
+// writes outside the ring (which ASan builds check).
+TEST_F(RingTest, RequestsLargerThanTheRingGoRoundItAndStayInside) {
+  ASSERT_EQ(ring_.SetNotifications(8, positions_), DS_OK);
+  std::vector<BYTE> written(100);
+  for (int i = 0; i < 100; ++i) {
+    written[i] = static_cast<BYTE>(i + 1);
+  }
+  Write(0, written);
+  std::vector<BYTE> played(350);
+  ring_.Render(played.data(), 30);
+  Signalled();
+  ring_.Render(played.data(), 350);
+  for (DWORD k = 0; k < 350; ++k) {
+    ASSERT_EQ(played[k], (30 + k) % 100 + 1) << "byte " << k;
+  }
+  EXPECT_EQ(ring_.Cursor(), 80u);
+  EXPECT_EQ(ring_.BytesMoved(), 380u);
+  EXPECT_EQ(Signalled().size(), 8u);
+
+  std::vector<BYTE> recorded(250);
+  for (int i = 0; i < 250; ++i) {
+    recorded[i] = static_cast<BYTE>(i);
+  }
+  ring_.Capture(recorded.data(), 250);  // from 80 round to 30: the last 100 stay
+  EXPECT_EQ(ring_.Cursor(), 30u);
+  LPVOID region1 = nullptr;
+  DWORD bytes1 = 0;
+  ASSERT_EQ(ring_.Lock(0, 100, &region1, &bytes1, nullptr, nullptr), DS_OK);
+  const auto* bytes = static_cast<const BYTE*>(region1);
+  for (DWORD i = 150; i < 250; ++i) {
+    ASSERT_EQ(bytes[(80 + i) % 100], recorded[i]) << "byte " << i;
+  }
+  ring_.Unlock(region1, bytes1, nullptr, 0, false);
+  ring_.Capture(nullptr, 1030);
+  ASSERT_EQ(ring_.Lock(0, 100, &region1, &bytes1, nullptr, nullptr), DS_OK);
+  bytes = static_cast<const BYTE*>(region1);
+  EXPECT_EQ(std::count(bytes, bytes + 100, 0x80), 100);
+  ring_.Unlock(region1, bytes1, nullptr, 0, false);
+}
+
 // Spans of every length at every offset, across the end too, leave the bytes
 // around them as they were: the ring keeps its bytes in words, and a span
 // that starts or ends inside one merges into it.
