@@ -636,5 +636,53 @@ TEST_F(ServerRestart, ServerAloneWhoseDeviceIsGoneUsesTheDefault) {
   RunThroughARestart("Test tone", "Spare");
 }
 
+// Servers started before the sound server: one on the default device, one
+// on a named device. Each says once what it waits for; the first serves a
+// Client (its built-in test tone) with silence meanwhile, the second waits
+// for its device before it listens. Once the sound server is up, both play.
+TEST_F(ServerRestart, ServersStartedBeforeTheSoundServerPlayOnceItIsUp) {
+  PulseEnvironment::daemon()->Kill();
+  const int port = FreeLoopbackPort();
+  auto onDefault = StartCli({"server", "-v", "--port", std::to_string(port)});
+  ASSERT_TRUE(onDefault->WaitForLine(kWaiting, kWaitMs)) << Described(*onDefault);
+  auto client = StartClient(port, "Test tone");
+  ASSERT_TRUE(onDefault->WaitForLine("Playback", kWaitMs)) << Described(*onDefault);
+  const int namedPort = FreeLoopbackPort();
+  auto onNamed =
+      StartCli({"server", "-v", "--port", std::to_string(namedPort), "--device", kPlayback});
+  ASSERT_TRUE(onNamed->WaitForErrorLinePrefix("tonewire-cli: no playback device matches", kWaitMs))
+      << Described(*onNamed);
+  EXPECT_EQ(onNamed->CountLines(kWaiting), 0) << "listening without its device";
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+
+  std::string failure;
+  ASSERT_TRUE(PulseEnvironment::daemon()->Start(&failure)) << failure;
+  {
+    ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
+    EXPECT_GE(WaitForSound(recorder, 0), 0) << "no sound once the sound server was up";
+  }
+  client->Signal(SIGTERM);
+  onDefault->Signal(SIGTERM);
+  EXPECT_EQ(client->Wait(kExitMs), 0);
+  EXPECT_EQ(onDefault->Wait(kExitMs), 0);
+  ASSERT_TRUE(onNamed->WaitForLine(kWaiting, kWaitMs)) << Described(*onNamed);
+  auto second = StartClient(namedPort, "Test tone");
+  ASSERT_TRUE(onNamed->WaitForLine("Playback", kWaitMs)) << Described(*onNamed);
+  {
+    ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
+    EXPECT_GE(WaitForSound(recorder, 0), 0) << "no sound on the named device";
+  }
+  second->Signal(SIGTERM);
+  onNamed->Signal(SIGTERM);
+  EXPECT_EQ(second->Wait(kExitMs), 0);
+  EXPECT_EQ(onNamed->Wait(kExitMs), 0);
+  EXPECT_EQ(onDefault->ErrorLines(),
+            std::vector<std::string>{
+                "Tonewire: no sound server is running yet; playback waits for it with silence"});
+  EXPECT_EQ(onNamed->ErrorLines(),
+            std::vector<std::string>{"tonewire-cli: no playback device matches \"Speakers\" yet; "
+                                     "waiting for it to appear"});
+}
+
 }  // namespace
 }  // namespace twtest
