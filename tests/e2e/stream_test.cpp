@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -682,6 +684,38 @@ TEST_F(ServerRestart, ServersStartedBeforeTheSoundServerPlayOnceItIsUp) {
   EXPECT_EQ(onNamed->ErrorLines(),
             std::vector<std::string>{"tonewire-cli: no playback device matches \"Speakers\" yet; "
                                      "waiting for it to appear"});
+}
+
+// The user service's own command line, run by unit_sandbox inside the
+// sandbox its unit file asks for (system calls, address families, no
+// writable or executable memory, a read-only system and home, a private
+// /tmp), with its settings from the environment: it plays a Client's tone.
+TEST(ServiceUnit, ItsSandboxedCommandPlaysAClientsTone) {
+  TW_REQUIRE_PULSE();
+  std::string failure;
+  ASSERT_TRUE(PlayToneIntoMic(&failure)) << failure;
+  const int port = FreeLoopbackPort();
+  const std::string cli = TW_CLI_PATH;
+  ChildOptions options;
+  options.argv = {TW_UNIT_SANDBOX_PATH, TW_SERVER_UNIT_PATH};
+  options.environment = {"PATH=" + cli.substr(0, cli.rfind('/')) + ":/usr/bin:/bin",
+                         "TONEWIRE_PORT=" + std::to_string(port), "TONEWIRE_DEVICE=Speakers"};
+  ChildProcess server(options);
+  ASSERT_TRUE(server.WaitForLine(kWaiting, kWaitMs)) << Described(server);
+  std::ifstream status("/proc/" + std::to_string(server.pid()) + "/status");
+  std::string limits((std::istreambuf_iterator<char>(status)), std::istreambuf_iterator<char>());
+  EXPECT_NE(limits.find("NoNewPrivs:\t1"), std::string::npos) << limits;
+  EXPECT_NE(limits.find("Seccomp_filters:\t2"), std::string::npos) << limits;
+
+  auto client = StartClient(port, kToneCapture);
+  ASSERT_TRUE(server.WaitForLine(kGotConfig, kWaitMs)) << Described(server) << Described(*client);
+  ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
+  EXPECT_GE(WaitForSound(recorder, 0), 0) << "no sound from the sandboxed Server";
+  client->Signal(SIGTERM);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(client->Wait(kExitMs), 0);
+  EXPECT_EQ(server.Wait(kExitMs), 0) << Described(server);
+  EXPECT_EQ(server.ErrorLines(), std::vector<std::string>{}) << Described(server);
 }
 
 }  // namespace
