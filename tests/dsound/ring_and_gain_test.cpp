@@ -85,6 +85,25 @@ class RingTest : public ::testing::Test {
     ASSERT_EQ(ring_.Unlock(region1, bytes1, region2, bytes2, true), DS_OK);
   }
 
+  // The ring's 100 bytes as a Lock shows them; nothing is stored back.
+  std::vector<BYTE> Contents() {
+    LPVOID region1 = nullptr;
+    DWORD bytes1 = 0;
+    EXPECT_EQ(ring_.Lock(0, 100, &region1, &bytes1, nullptr, nullptr), DS_OK);
+    const auto* bytes = static_cast<const BYTE*>(region1);
+    std::vector<BYTE> contents(bytes, bytes + bytes1);
+    ring_.Unlock(region1, bytes1, nullptr, 0, false);
+    return contents;
+  }
+  // 1, 2, .. 100 written from offset 0.
+  void WriteRamp() {
+    std::vector<BYTE> written(100);
+    for (int i = 0; i < 100; ++i) {
+      written[i] = static_cast<BYTE>(i + 1);
+    }
+    Write(0, written);
+  }
+
   SoundRing ring_;
   HANDLE events_[8];
   DSBPOSITIONNOTIFY positions_[8];
@@ -126,11 +145,7 @@ TEST_F(RingTest, RefusesSpansOutsideTheRingAndRegionsItDidNotHandOut) {
 // each position is signalled when the cursor reaches it, not before.
 TEST_F(RingTest, RenderPlaysInOrderAndSignalsPositionsAsTheCursorReachesThem) {
   ASSERT_EQ(ring_.SetNotifications(8, positions_), DS_OK);
-  std::vector<BYTE> written(100);
-  for (int i = 0; i < 100; ++i) {
-    written[i] = static_cast<BYTE>(i + 1);
-  }
-  Write(0, written);
+  WriteRamp();
 
   std::vector<BYTE> played(60);
   ring_.Render(played.data(), 24);
@@ -182,11 +197,7 @@ TEST_F(RingTest, CaptureStoresAtTheCursorAndAHoleIsSilence) {
 // writes outside the ring (which ASan builds check).
 TEST_F(RingTest, RequestsLargerThanTheRingGoRoundItAndStayInside) {
   ASSERT_EQ(ring_.SetNotifications(8, positions_), DS_OK);
-  std::vector<BYTE> written(100);
-  for (int i = 0; i < 100; ++i) {
-    written[i] = static_cast<BYTE>(i + 1);
-  }
-  Write(0, written);
+  WriteRamp();
   std::vector<BYTE> played(350);
   ring_.Render(played.data(), 30);
   Signalled();
@@ -204,19 +215,12 @@ TEST_F(RingTest, RequestsLargerThanTheRingGoRoundItAndStayInside) {
   }
   ring_.Capture(recorded.data(), 250);  // from 80 round to 30: the last 100 stay
   EXPECT_EQ(ring_.Cursor(), 30u);
-  LPVOID region1 = nullptr;
-  DWORD bytes1 = 0;
-  ASSERT_EQ(ring_.Lock(0, 100, &region1, &bytes1, nullptr, nullptr), DS_OK);
-  const auto* bytes = static_cast<const BYTE*>(region1);
+  const std::vector<BYTE> kept = Contents();
   for (DWORD i = 150; i < 250; ++i) {
-    ASSERT_EQ(bytes[(80 + i) % 100], recorded[i]) << "byte " << i;
+    ASSERT_EQ(kept[(80 + i) % 100], recorded[i]) << "byte " << i;
   }
-  ring_.Unlock(region1, bytes1, nullptr, 0, false);
   ring_.Capture(nullptr, 1030);
-  ASSERT_EQ(ring_.Lock(0, 100, &region1, &bytes1, nullptr, nullptr), DS_OK);
-  bytes = static_cast<const BYTE*>(region1);
-  EXPECT_EQ(std::count(bytes, bytes + 100, 0x80), 100);
-  ring_.Unlock(region1, bytes1, nullptr, 0, false);
+  EXPECT_EQ(Contents(), std::vector<BYTE>(100, 0x80));
 }
 
 // Spans of every length at every offset, across the end too, leave the bytes
