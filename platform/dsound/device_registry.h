@@ -31,8 +31,8 @@ bool BuiltinOnly();
 std::vector<ListedDevice> ListDevices(Direction direction);
 
 // DS_OK with the device of guid (null: the sound server's default device if a
-// server answers or one is installed, else the built-in one), or DSERR_NODRIVER for a GUID that
-// names no device of this direction.
+// server answers or one is installed, else the built-in one), or
+// DSERR_NODRIVER for a GUID that names no device of this direction.
 HRESULT FindDevice(Direction direction, LPCGUID guid, DeviceChoice* device);
 
 }  // namespace twplat::sound
