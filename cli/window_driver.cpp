@@ -207,9 +207,10 @@ class Driver {
     if (index >= 0 || !DevicesMayAppear(entries)) {
       return index >= 0 ? index : ListMismatch(server, entries);
     }
-    console_.Line(stderr, std::string("tonewire-cli: no ") + (server ? "playback" : "capture") +
-                              " device matches \"" + *options_.device +
-                              "\" yet; waiting for it to appear");
+    const std::string kind = server ? "playback" : "capture";
+    console_.Line(stderr, "tonewire-cli: no " + kind + " device matches \"" + *options_.device +
+                              "\" yet; waiting for it to appear (\"tonewire-cli devices " + kind +
+                              "\" lists them)");
     while (index < 0) {
       if (!WaitOut(kDeviceLookStep) || ChooseRole(!server) != Outcome::kDone ||
           ChooseRole(server) != Outcome::kDone) {

@@ -82,7 +82,7 @@ TEST(DeviceCreate, OpensListedAndDefaultDevicesAndRefusesOthers) {
 // there (as a socket unit or an earlier server leaves it), the socket is not.
 // The default device stays the server's, not a built-in one: it opens, and a
 // playback or capture buffer on it keeps the device's pace with silence until
-// the server comes. A server at a network address counts as installed too.
+// the server comes.
 TEST(DeviceList, AnInstalledServerThatIsNotRunningKeepsTheDefaultDevice) {
   const std::string unreachable = std::getenv("PULSE_SERVER");
   char folder[] = "/tmp/tonewire-away-XXXXXX";
@@ -120,9 +120,6 @@ TEST(DeviceList, AnInstalledServerThatIsNotRunningKeepsTheDefaultDevice) {
   const auto recorded = twtest::Record(captureBuffer.get(), 4410, 2000);
   EXPECT_EQ(std::count(recorded.begin(), recorded.end(), 0), 4410) << "not silence";
 
-  ::setenv("PULSE_SERVER", "tcp:127.0.0.1:1", 1);
-  EXPECT_EQ(twtest::ListSoundDevices(true)[0].description,
-            "Default device (sound server not running)");
   ::setenv("PULSE_SERVER", unreachable.c_str(), 1);
   buffer.reset();
   captureBuffer.reset();

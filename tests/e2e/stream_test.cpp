@@ -660,6 +660,7 @@ TEST_F(ServerRestart, ServersStartedBeforeTheSoundServerPlayOnceItIsUp) {
   std::string failure;
   ASSERT_TRUE(PulseEnvironment::daemon()->Start(&failure)) << failure;
   const Clock::time_point up = Clock::now();
+  ASSERT_TRUE(PlayToneInto(kToneSink, static_cast<int>(kToneHz)));  // for the tests after this
   {
     ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
     EXPECT_GE(WaitForSound(recorder, 0), 0) << "no sound once the sound server was up";
@@ -681,12 +682,18 @@ TEST_F(ServerRestart, ServersStartedBeforeTheSoundServerPlayOnceItIsUp) {
   onNamed->Signal(SIGTERM);
   EXPECT_EQ(second->Wait(kExitMs), 0);
   EXPECT_EQ(onNamed->Wait(kExitMs), 0);
+  // A stop while a device is awaited ends the program as a stop ends a run.
+  auto onMissing = StartCli({"server", "--port", std::to_string(namedPort), "--device", "Spare"});
+  ASSERT_TRUE(onMissing->WaitForErrorLinePrefix("tonewire-cli: no playback device", kWaitMs));
+  onMissing->Signal(SIGTERM);
+  EXPECT_EQ(onMissing->Wait(kExitMs), 0) << Described(*onMissing);
   EXPECT_EQ(onDefault->ErrorLines(),
             std::vector<std::string>{
                 "Tonewire: no sound server is running yet; playback waits for it with silence"});
   EXPECT_EQ(onNamed->ErrorLines(),
             std::vector<std::string>{"tonewire-cli: no playback device matches \"Speakers\" yet; "
-                                     "waiting for it to appear"});
+                                     "waiting for it to appear (\"tonewire-cli devices playback\" "
+                                     "lists them)"});
 }
 
 // The user service's own command line, run by unit_sandbox inside the
