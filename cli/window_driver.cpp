@@ -25,6 +25,10 @@ constexpr std::chrono::milliseconds kLongestSleep{1000};
 constexpr double kLongestRetryPause =
     60;  // seconds: a speaker box finds its Server within a minute
 
+// How often a device that is not listed yet is looked for again.
+constexpr std::chrono::duration<double> kDeviceLookStep{1.0};
+constexpr int kDeviceWaitStopped = -2;
+
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
@@ -179,15 +183,59 @@ class Driver {
     return Close(kExitOk);
   }
 
-  // -1 when no entry matches; the entries are then listed on stderr.
-  int FindDevice(bool server) {
+  // The first entry that holds the --device text, or -1.
+  int MatchingEntry(std::vector<std::string>* entries) const {
     int selection = -1;
-    std::vector<std::string> entries = DeviceEntries(&selection);
-    for (size_t i = 0; i < entries.size(); ++i) {
-      if (ContainsIgnoringCase(entries[i], *options_.device)) {
+    *entries = DeviceEntries(&selection);
+    for (size_t i = 0; i < entries->size(); ++i) {
+      if (ContainsIgnoringCase((*entries)[i], *options_.device)) {
         return static_cast<int>(i);
       }
     }
+    return -1;
+  }
+
+  // A sound server's device that is not listed yet (the server still
+  // starting, a USB device switched on later) is waited for, the list asked
+  // for again every second; one that can never be listed (no sound server is
+  // installed, or the built-in devices were chosen) is a usage error: -1,
+  // with the entries listed on stderr. kDeviceWaitStopped when a stop
+  // request or the window's end came first.
+  int FindDevice(bool server) {
+    std::vector<std::string> entries;
+    int index = MatchingEntry(&entries);
+    if (index >= 0 || !DevicesMayAppear(entries)) {
+      return index >= 0 ? index : ListMismatch(server, entries);
+    }
+    const std::string kind = server ? "playback" : "capture";
+    console_.Line(stderr, "tonewire-cli: no " + kind + " device matches \"" + *options_.device +
+                              "\" yet; waiting for it to appear (\"tonewire-cli devices " + kind +
+                              "\" lists them)");
+    while (index < 0) {
+      if (!WaitOut(kDeviceLookStep) || ChooseRole(!server) != Outcome::kDone ||
+          ChooseRole(server) != Outcome::kDone) {
+        return kDeviceWaitStopped;
+      }
+      index = MatchingEntry(&entries);
+    }
+    return index;
+  }
+
+  // The default entry tells a list that cannot change by itself.
+  static bool DevicesMayAppear(const std::vector<std::string>& entries) {
+    for (const std::string& entry : entries) {
+      for (const char* fixed : {"(no sound server)", "(built-in devices only)"}) {
+        const std::string ending(fixed);
+        if (entry.size() >= ending.size() &&
+            entry.compare(entry.size() - ending.size(), ending.size(), ending) == 0) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+
+  int ListMismatch(bool server, const std::vector<std::string>& entries) {
     const char* kind = server ? "playback" : "capture";
     console_.Line(stderr, std::string("tonewire-cli: no ") + kind + " device matches \"" +
                               *options_.device + "\". The " + kind + " devices are:");
@@ -202,6 +250,9 @@ class Driver {
   int SetFields(bool server) {
     if (options_.device) {
       int index = FindDevice(server);
+      if (index == kDeviceWaitStopped) {
+        return Close(kExitOk);
+      }
       if (index < 0) {
         return Close(kExitUsage);
       }
@@ -302,6 +353,11 @@ class Driver {
                     pause.count());
       console_.Line(stderr, line);
     }
+    return WaitOut(pause);
+  }
+
+  // Sleeps for pause; false on a stop request or the window's end.
+  bool WaitOut(std::chrono::duration<double> pause) {
     const Clock::time_point due = Clock::now() + std::chrono::duration_cast<Clock::duration>(pause);
     while (Clock::now() < due) {
       if (StopDue()) {

@@ -13,6 +13,7 @@ packages=(
   iproute2 util-linux
   pipewire pipewire-pulse wireplumber
   appstream desktop-file-utils groff-base systemd dpkg-dev
+  libseccomp-dev
 )
 
 missing=()

@@ -52,7 +52,7 @@ HRESULT BufferCore::Restore() {
     if (stream_ == nullptr) {
       return DSERR_BUFFERLOST;
     }
-  } else if (!DeviceReachable(device_)) {
+  } else if (DevicePresence(device_) == Presence::kMissing) {
     return DSERR_BUFFERLOST;
   }
   lost_ = false;

@@ -59,12 +59,14 @@ class CaptureBuffer final : public BufferObject<IDirectSoundCaptureBuffer> {
                     bytes2);
   }
 
-  // Only looping capture: the program reads the ring as it fills.
+  // Only looping capture: the program reads the ring as it fills. Started
+  // with the sound server out of reach (not running yet, or restarting), it
+  // captures silence at the device's pace until the server is there.
   HRESULT STDMETHODCALLTYPE Start(DWORD flags) override {
     if ((flags & DSCBSTART_LOOPING) == 0) {
       return DSERR_UNSUPPORTED;
     }
-    const HRESULT result = core().StartStream(false);
+    const HRESULT result = core().StartStream(true);
     return result == DSERR_BUFFERLOST ? DSERR_NODRIVER : result;
   }
 };

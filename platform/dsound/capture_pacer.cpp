@@ -66,7 +66,8 @@ DWORD CapturePacer::Release(SoundRing& ring, std::uint64_t nowUs) {
   }
   started_ = true;
   lastUs_ = std::max(lastUs_, nowUs);
-  DWORD due = static_cast<DWORD>(std::min<double>(credit_, queued_));
+  // Never more than the ring holds at once: the rest would lap the reader.
+  DWORD due = static_cast<DWORD>(std::min<double>(credit_, std::min(queued_, ring.size())));
   due -= due % frameBytes_;
   if (due > 0) {
     credit_ -= Take(ring, due);

@@ -7,6 +7,7 @@
 #include "platform/dsound/builtin/builtin_streams.h"
 #include "platform/dsound/pulse/pulse_devices.h"
 #include "platform/env/environment.h"
+#include "platform/dsound/pulse/server_presence.h"
 
 namespace twplat::sound {
 namespace {
@@ -85,6 +86,9 @@ std::string DefaultDescription(bool serverListed, const PulseDeviceList& server,
     }
     return "Default device";
   }
+  if (!BuiltinOnly() && PulseInstalled()) {  // but not answering
+    return "Default device (sound server not running)";
+  }
   const char* reason = BuiltinOnly() ? " (built-in devices only)" : " (no sound server)";
   return std::string("Default: ") + BuiltinName(direction) + reason;
 }
@@ -110,7 +114,7 @@ std::vector<ListedDevice> ListDevices(Direction direction) {
 
 HRESULT FindDevice(Direction direction, LPCGUID guid, DeviceChoice* device) {
   if (guid == nullptr) {
-    const bool server = !BuiltinOnly() && PulseReachable();
+    const bool server = !BuiltinOnly() && (PulseReachable() || PulseInstalled());
     *device = server ? DeviceChoice{BackendKind::kPulse, direction, ""}
                      : DeviceChoice{BackendKind::kBuiltin, direction, BuiltinName(direction)};
     return DS_OK;

@@ -7,7 +7,8 @@
 // stays valid, and a device that comes back gets its old GUID.
 //
 // TONEWIRE_AUDIO=builtin in the environment leaves the sound server out, so
-// runs are the same on every machine.
+// runs are the same on every machine. While an installed sound server is not
+// running, the default entry says so and the list holds the built-in devices.
 #pragma once
 
 #include <windows.h>
@@ -30,8 +31,8 @@ bool BuiltinOnly();
 std::vector<ListedDevice> ListDevices(Direction direction);
 
 // DS_OK with the device of guid (null: the sound server's default device if a
-// server answers, else the built-in one), or DSERR_NODRIVER for a GUID that
-// names no device of this direction.
+// server answers or one is installed, else the built-in one), or
+// DSERR_NODRIVER for a GUID that names no device of this direction.
 HRESULT FindDevice(Direction direction, LPCGUID guid, DeviceChoice* device);
 
 }  // namespace twplat::sound

@@ -4,6 +4,7 @@
 #include "platform/dsound/device_registry.h"
 #include "platform/dsound/pulse/pulse_devices.h"
 #include "platform/dsound/pulse/reconnecting_stream.h"
+#include "platform/dsound/pulse/server_presence.h"
 
 namespace twplat::sound {
 
@@ -15,11 +16,18 @@ std::unique_ptr<DeviceStream> OpenDeviceStream(const DeviceChoice& device, Sound
   return OpenReconnectingStream(device, ring, startAway, result);
 }
 
-bool DeviceReachable(const DeviceChoice& device) {
+Presence DevicePresence(const DeviceChoice& device) {
   if (device.backend == BackendKind::kBuiltin) {
-    return true;
+    return Presence::kReachable;
   }
-  return !BuiltinOnly() && PulseReachable();
+  if (BuiltinOnly()) {
+    return Presence::kMissing;
+  }
+  if (PulseReachable()) {
+    NoteServerBack();
+    return Presence::kReachable;
+  }
+  return PulseInstalled() ? Presence::kAway : Presence::kMissing;
 }
 
 }  // namespace twplat::sound

@@ -41,8 +41,15 @@ class DeviceStream {
 std::unique_ptr<DeviceStream> OpenDeviceStream(const DeviceChoice& device, SoundRing& ring,
                                                HRESULT* result, bool startAway = false);
 
+enum class Presence {
+  kReachable,  // its backend answers now
+  kAway,       // a sound server that is installed but not running (yet)
+  kMissing,
+};
+
 // Whether the device's backend can be reached now (blocks at most a few
-// seconds while it connects).
-bool DeviceReachable(const DeviceChoice& device);
+// seconds while it connects). A device of a sound server that is away is
+// opened all the same: its streams wait for the server with silence.
+Presence DevicePresence(const DeviceChoice& device);
 
 }  // namespace twplat::sound

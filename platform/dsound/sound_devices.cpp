@@ -7,6 +7,7 @@
 #include "platform/dsound/capture_buffer.h"
 #include "platform/dsound/device_registry.h"
 #include "platform/dsound/playback_buffer.h"
+#include "platform/dsound/pulse/server_presence.h"
 #include "platform/dsound/ref_count.h"
 #include "platform/dsound/sound_format.h"
 
@@ -141,13 +142,23 @@ HRESULT Enumerate(Direction direction, LPDSENUMCALLBACKA callback, LPVOID contex
 }
 
 // DS_OK with the device to open, or DSERR_NODRIVER when the GUID names no
-// device or its sound server cannot be reached.
+// device or it belongs to a sound server that is not installed. A device
+// whose server is not running yet opens, with one line saying so.
 HRESULT ChooseDevice(Direction direction, LPCGUID guid, DeviceChoice* device) {
   const HRESULT found = FindDevice(direction, guid, device);
   if (found != DS_OK) {
     return found;
   }
-  return DeviceReachable(*device) ? DS_OK : DSERR_NODRIVER;
+  switch (DevicePresence(*device)) {
+    case Presence::kReachable:
+      return DS_OK;
+    case Presence::kAway:
+      NoteServerAway(direction == Direction::kCapture);
+      return DS_OK;
+    case Presence::kMissing:
+      break;
+  }
+  return DSERR_NODRIVER;
 }
 
 template <typename Device, typename Interface>

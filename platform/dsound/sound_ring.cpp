@@ -210,13 +210,28 @@ bool SoundRing::InStaging(LPVOID region, DWORD bytes) const {
   return start >= base && start < base + size_ && bytes <= static_cast<DWORD>(base + size_ - start);
 }
 
+// A device may ask for more than the ring holds at once (a sound server's
+// queue, a slow clock tick against a tiny ring): the looping ring then plays
+// its bytes again, as a card's cursor does that goes round more than once.
 void SoundRing::CopyOut(DWORD offset, BYTE* out, DWORD bytes) const {
-  const DWORD first = std::min(bytes, size_ - offset);
-  ReadSpan(offset, out, first);
-  ReadSpan(0, out + first, bytes - first);
+  while (bytes > 0) {
+    const DWORD part = std::min(bytes, size_ - offset);
+    ReadSpan(offset, out, part);
+    out += part;
+    bytes -= part;
+    offset = 0;
+  }
 }
 
+// Of more than a ring's worth only the newest bytes stay, where a cursor
+// going round would have left them.
 void SoundRing::CopyIn(DWORD offset, const BYTE* in, DWORD bytes) {
+  if (bytes > size_) {
+    const DWORD lapped = bytes - size_;
+    offset = static_cast<DWORD>((offset + static_cast<std::uint64_t>(lapped)) % size_);
+    in += lapped;
+    bytes = size_;
+  }
   const DWORD first = std::min(bytes, size_ - offset);
   WriteSpan(offset, in, first);
   WriteSpan(0, in + first, bytes - first);

@@ -84,7 +84,7 @@ class SoundRing {
   void ReleaseNotifications();
   void SignalReached(DWORD from, DWORD bytes);
   bool InStaging(LPVOID region, DWORD bytes) const;
-  // Both wrap at the ring's end.
+  // Both wrap at the ring's end, as often as bytes asks.
   void CopyOut(DWORD offset, BYTE* out, DWORD bytes) const;
   void CopyIn(DWORD offset, const BYTE* in, DWORD bytes);
   void FillWith(DWORD offset, BYTE value, DWORD bytes);

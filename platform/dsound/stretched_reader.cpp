@@ -237,8 +237,10 @@ template <typename Vector, int kVectors>
   head_ = (head_ + 1) % kTaps;
 }
 
-// Takes the next `wanted` frames from the ring; returns the bytes taken.
+// Takes the next `wanted` frames from the ring, at most the ring's own
+// frames (more would be its bytes again); returns the bytes taken.
 [[gnu::always_inline]] inline DWORD StretchedReader::Stage(SoundRing& ring, DWORD wanted) {
+  wanted = std::clamp<DWORD>(wanted, 1, std::max<DWORD>(ring.size() / frameBytes_, 1));
   const DWORD bytes = wanted * frameBytes_;
   ring.Render(staging_.get(), bytes);
   Decode(staging_.get(), wanted);

@@ -4,6 +4,9 @@
 #include <dsound.h>
 #include <windows.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -73,6 +76,54 @@ TEST(DeviceCreate, OpensListedAndDefaultDevicesAndRefusesOthers) {
   EXPECT_EQ(device->SetCooperativeLevel(nullptr, 5), DSERR_INVALIDPARAM);
   Held<IDirectSoundCapture> capture;
   EXPECT_EQ(DirectSoundCaptureCreate(nullptr, capture.out(), nullptr), DS_OK);
+}
+
+// A sound server that is installed but not running: its socket's folder is
+// there (as a socket unit or an earlier server leaves it), the socket is not.
+// The default device stays the server's, not a built-in one: it opens, and a
+// playback or capture buffer on it keeps the device's pace with silence until
+// the server comes.
+TEST(DeviceList, AnInstalledServerThatIsNotRunningKeepsTheDefaultDevice) {
+  const std::string unreachable = std::getenv("PULSE_SERVER");
+  char folder[] = "/tmp/tonewire-away-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  ::setenv("PULSE_SERVER", (std::string("unix:") + folder + "/native").c_str(), 1);
+  const auto playback = twtest::ListSoundDevices(false);
+  ASSERT_EQ(playback.size(), 2u);
+  EXPECT_EQ(playback[0].description, "Default device (sound server not running)");
+  EXPECT_EQ(playback[1].description, "Silent output");
+
+  Held<IDirectSound> device;
+  ASSERT_EQ(DirectSoundCreate(nullptr, device.out(), nullptr), DS_OK);
+  WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+  DSBUFFERDESC description = twtest::PlaybackDescription(&format, 44100);
+  Held<IDirectSoundBuffer> buffer;
+  ASSERT_EQ(device->CreateSoundBuffer(&description, buffer.out(), nullptr), DS_OK);
+  ASSERT_EQ(buffer->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+  Held<IDirectSoundCapture> capture;
+  ASSERT_EQ(DirectSoundCaptureCreate(nullptr, capture.out(), nullptr), DS_OK);
+  DSCBUFFERDESC captureDescription = twtest::CaptureDescription(&format, 44100);
+  Held<IDirectSoundCaptureBuffer> captureBuffer;
+  ASSERT_EQ(capture->CreateCaptureBuffer(&captureDescription, captureBuffer.out(), nullptr), DS_OK);
+  ASSERT_EQ(captureBuffer->Start(DSCBSTART_LOOPING), DS_OK);
+  DWORD played = 0;
+  DWORD captured = 0;
+  buffer->GetCurrentPosition(&played, nullptr);
+  captureBuffer->GetCurrentPosition(&captured, nullptr);
+  SleepMs(100);
+  DWORD playedLater = 0;
+  DWORD capturedLater = 0;
+  buffer->GetCurrentPosition(&playedLater, nullptr);
+  captureBuffer->GetCurrentPosition(&capturedLater, nullptr);
+  EXPECT_NE(playedLater, played) << "the play cursor stood still";
+  EXPECT_NE(capturedLater, captured) << "the capture cursor stood still";
+  const auto recorded = twtest::Record(captureBuffer.get(), 4410, 2000);
+  EXPECT_EQ(std::count(recorded.begin(), recorded.end(), 0), 4410) << "not silence";
+
+  ::setenv("PULSE_SERVER", unreachable.c_str(), 1);
+  buffer.reset();
+  captureBuffer.reset();
+  rmdir(folder);
 }
 
 // A capture buffer on the default device (the test tone here).

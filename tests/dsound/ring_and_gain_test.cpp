@@ -85,6 +85,25 @@ class RingTest : public ::testing::Test {
     ASSERT_EQ(ring_.Unlock(region1, bytes1, region2, bytes2, true), DS_OK);
   }
 
+  // The ring's 100 bytes as a Lock shows them; nothing is stored back.
+  std::vector<BYTE> Contents() {
+    LPVOID region1 = nullptr;
+    DWORD bytes1 = 0;
+    EXPECT_EQ(ring_.Lock(0, 100, &region1, &bytes1, nullptr, nullptr), DS_OK);
+    const auto* bytes = static_cast<const BYTE*>(region1);
+    std::vector<BYTE> contents(bytes, bytes + bytes1);
+    ring_.Unlock(region1, bytes1, nullptr, 0, false);
+    return contents;
+  }
+  // 1, 2, .. 100 written from offset 0.
+  void WriteRamp() {
+    std::vector<BYTE> written(100);
+    for (int i = 0; i < 100; ++i) {
+      written[i] = static_cast<BYTE>(i + 1);
+    }
+    Write(0, written);
+  }
+
   SoundRing ring_;
   HANDLE events_[8];
   DSBPOSITIONNOTIFY positions_[8];
@@ -126,11 +145,7 @@ TEST_F(RingTest, RefusesSpansOutsideTheRingAndRegionsItDidNotHandOut) {
 // each position is signalled when the cursor reaches it, not before.
 TEST_F(RingTest, RenderPlaysInOrderAndSignalsPositionsAsTheCursorReachesThem) {
   ASSERT_EQ(ring_.SetNotifications(8, positions_), DS_OK);
-  std::vector<BYTE> written(100);
-  for (int i = 0; i < 100; ++i) {
-    written[i] = static_cast<BYTE>(i + 1);
-  }
-  Write(0, written);
+  WriteRamp();
 
   std::vector<BYTE> played(60);
   ring_.Render(played.data(), 24);
@@ -174,6 +189,38 @@ TEST_F(RingTest, CaptureStoresAtTheCursorAndAHoleIsSilence) {
   EXPECT_EQ(bytes[10], 7);
   EXPECT_EQ(bytes[95], 0x80);
   ring_.Unlock(region1, bytes1, nullptr, 0, false);
+}
+
+// A device that asks for more than the ring holds at once (a sound server's
+// queue longer than a tiny ring) gets the ring's bytes again, lap after lap,
+// and a capture of more than a ring keeps its newest bytes; neither reads or
+// writes outside the ring (which ASan builds check).
+TEST_F(RingTest, RequestsLargerThanTheRingGoRoundItAndStayInside) {
+  ASSERT_EQ(ring_.SetNotifications(8, positions_), DS_OK);
+  WriteRamp();
+  std::vector<BYTE> played(350);
+  ring_.Render(played.data(), 30);
+  Signalled();
+  ring_.Render(played.data(), 350);
+  for (DWORD k = 0; k < 350; ++k) {
+    ASSERT_EQ(played[k], (30 + k) % 100 + 1) << "byte " << k;
+  }
+  EXPECT_EQ(ring_.Cursor(), 80u);
+  EXPECT_EQ(ring_.BytesMoved(), 380u);
+  EXPECT_EQ(Signalled().size(), 8u);
+
+  std::vector<BYTE> recorded(250);
+  for (int i = 0; i < 250; ++i) {
+    recorded[i] = static_cast<BYTE>(i);
+  }
+  ring_.Capture(recorded.data(), 250);  // from 80 round to 30: the last 100 stay
+  EXPECT_EQ(ring_.Cursor(), 30u);
+  const std::vector<BYTE> kept = Contents();
+  for (DWORD i = 150; i < 250; ++i) {
+    ASSERT_EQ(kept[(80 + i) % 100], recorded[i]) << "byte " << i;
+  }
+  ring_.Capture(nullptr, 1030);
+  EXPECT_EQ(Contents(), std::vector<BYTE>(100, 0x80));
 }
 
 // Spans of every length at every offset, across the end too, leave the bytes

@@ -128,6 +128,31 @@ TEST(StretchedReader, PassesEverySampleSizeThroughUnchangedAtTheNominalRate) {
   }
 }
 
+// The smallest ring a peer can ask for (a quarter second of 100 Hz mono
+// 8-bit: 25 bytes) under requests ten times its size, as a sound server with
+// a long queue makes them: the reader stages no more than the ring holds, so
+// its frames come round again in order, and the ring gives what was played.
+TEST(StretchedReader, StagesNoMoreThanATinyRingHolds) {
+  const WAVEFORMATEX format = twtest::PcmFormat(1, 100, 8);
+  std::vector<BYTE> input(25);
+  for (size_t i = 0; i < input.size(); ++i) {
+    input[i] = static_cast<BYTE>(100 + i);
+  }
+  for (const StretchedReader::Vectors vectors : kVectorSets) {
+    SCOPED_TRACE(Name(vectors));
+    SoundRing ring;
+    Load(ring, format, input);
+    StretchedReader reader;
+    ASSERT_TRUE(reader.Allocate(format, vectors));
+    std::vector<BYTE> out(250);
+    EXPECT_EQ(reader.Fill(ring, out.data(), 250, 1.0), 250u);
+    for (size_t k = kLagFrames; k < out.size(); ++k) {
+      ASSERT_EQ(out[k], input[(k - kLagFrames) % input.size()]) << "frame " << k;
+    }
+    EXPECT_EQ(reader.Fill(ring, out.data(), 250, 1.005), 251u);
+  }
+}
+
 // Half a percent faster and slower, in one channel and in eight: the tone
 // comes out stretched in time, with no step where a request or the reader's
 // staging ends, high tones as clean as low ones.

@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -634,6 +636,96 @@ TEST_F(ServerRestart, ServerAloneWhoseDeviceIsGoneUsesTheDefault) {
                         "sink_properties=device.description=Spare"}),
             0);
   RunThroughARestart("Test tone", "Spare");
+}
+
+// Servers started before the sound server: one on the default device, one
+// on a named device. Each says once what it waits for; the first serves a
+// Client (its built-in test tone) with silence meanwhile, the second waits
+// for its device before it listens. Once the sound server is up, both play.
+TEST_F(ServerRestart, ServersStartedBeforeTheSoundServerPlayOnceItIsUp) {
+  PulseEnvironment::daemon()->Kill();
+  const int port = FreeLoopbackPort();
+  auto onDefault = StartCli({"server", "-v", "--port", std::to_string(port)});
+  ASSERT_TRUE(onDefault->WaitForLine(kWaiting, kWaitMs)) << Described(*onDefault);
+  auto client = StartClient(port, "Test tone");
+  ASSERT_TRUE(onDefault->WaitForLine("Playback", kWaitMs)) << Described(*onDefault);
+  const int namedPort = FreeLoopbackPort();
+  auto onNamed =
+      StartCli({"server", "-v", "--port", std::to_string(namedPort), "--device", kPlayback});
+  ASSERT_TRUE(onNamed->WaitForErrorLinePrefix("tonewire-cli: no playback device matches", kWaitMs))
+      << Described(*onNamed);
+  EXPECT_EQ(onNamed->CountLines(kWaiting), 0) << "listening without its device";
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+
+  std::string failure;
+  ASSERT_TRUE(PulseEnvironment::daemon()->Start(&failure)) << failure;
+  const Clock::time_point up = Clock::now();
+  ASSERT_TRUE(PlayToneInto(kToneSink, static_cast<int>(kToneHz)));  // for the tests after this
+  {
+    ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
+    EXPECT_GE(WaitForSound(recorder, 0), 0) << "no sound once the sound server was up";
+    std::printf("[ measured ] sound %.3f s after the sound server accepted connections\n",
+                std::chrono::duration<double>(Clock::now() - up).count());
+  }
+  client->Signal(SIGTERM);
+  onDefault->Signal(SIGTERM);
+  EXPECT_EQ(client->Wait(kExitMs), 0);
+  EXPECT_EQ(onDefault->Wait(kExitMs), 0);
+  ASSERT_TRUE(onNamed->WaitForLine(kWaiting, kWaitMs)) << Described(*onNamed);
+  auto second = StartClient(namedPort, "Test tone");
+  ASSERT_TRUE(onNamed->WaitForLine("Playback", kWaitMs)) << Described(*onNamed);
+  {
+    ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
+    EXPECT_GE(WaitForSound(recorder, 0), 0) << "no sound on the named device";
+  }
+  second->Signal(SIGTERM);
+  onNamed->Signal(SIGTERM);
+  EXPECT_EQ(second->Wait(kExitMs), 0);
+  EXPECT_EQ(onNamed->Wait(kExitMs), 0);
+  // A stop while a device is awaited ends the program as a stop ends a run.
+  auto onMissing = StartCli({"server", "--port", std::to_string(namedPort), "--device", "Spare"});
+  ASSERT_TRUE(onMissing->WaitForErrorLinePrefix("tonewire-cli: no playback device", kWaitMs));
+  onMissing->Signal(SIGTERM);
+  EXPECT_EQ(onMissing->Wait(kExitMs), 0) << Described(*onMissing);
+  EXPECT_EQ(onDefault->ErrorLines(),
+            std::vector<std::string>{
+                "Tonewire: no sound server is running yet; playback waits for it with silence"});
+  EXPECT_EQ(onNamed->ErrorLines(),
+            std::vector<std::string>{"tonewire-cli: no playback device matches \"Speakers\" yet; "
+                                     "waiting for it to appear (\"tonewire-cli devices playback\" "
+                                     "lists them)"});
+}
+
+// The user service's own command line, run by unit_sandbox inside the
+// sandbox its unit file asks for (system calls, address families, no
+// writable or executable memory, a read-only system and home, a private
+// /tmp), with its settings from the environment: it plays a Client's tone.
+TEST(ServiceUnit, ItsSandboxedCommandPlaysAClientsTone) {
+  TW_REQUIRE_PULSE();
+  std::string failure;
+  ASSERT_TRUE(PlayToneIntoMic(&failure)) << failure;
+  const int port = FreeLoopbackPort();
+  const std::string cli = TW_CLI_PATH;
+  ChildOptions options;
+  options.argv = {TW_UNIT_SANDBOX_PATH, TW_SERVER_UNIT_PATH};
+  options.environment = {"PATH=" + cli.substr(0, cli.rfind('/')) + ":/usr/bin:/bin",
+                         "TONEWIRE_PORT=" + std::to_string(port), "TONEWIRE_DEVICE=Speakers"};
+  ChildProcess server(options);
+  ASSERT_TRUE(server.WaitForLine(kWaiting, kWaitMs)) << Described(server);
+  std::ifstream status("/proc/" + std::to_string(server.pid()) + "/status");
+  std::string limits((std::istreambuf_iterator<char>(status)), std::istreambuf_iterator<char>());
+  EXPECT_NE(limits.find("NoNewPrivs:\t1"), std::string::npos) << limits;
+  EXPECT_NE(limits.find("Seccomp_filters:\t2"), std::string::npos) << limits;
+
+  auto client = StartClient(port, kToneCapture);
+  ASSERT_TRUE(server.WaitForLine(kGotConfig, kWaitMs)) << Described(server) << Described(*client);
+  ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
+  EXPECT_GE(WaitForSound(recorder, 0), 0) << "no sound from the sandboxed Server";
+  client->Signal(SIGTERM);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(client->Wait(kExitMs), 0);
+  EXPECT_EQ(server.Wait(kExitMs), 0) << Described(server);
+  EXPECT_EQ(server.ErrorLines(), std::vector<std::string>{}) << Described(server);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "platform/dsound/pulse/pulse_connection.h"
@@ -135,6 +136,103 @@ TEST_F(ServerCapture, NullSinkPlaysIntoItsMonitorAtTheBuffersVolume) {
   ASSERT_EQ(playback->SetVolume(-2000), DS_OK);
   const double tenth = Level();
   EXPECT_NEAR(20 * std::log10(tenth / full), -20, 0.5);
+}
+
+// The longest queue and fragment the environment allows (2 s) against the
+// smallest rings: a quarter second of 100 Hz mono 8-bit (25 bytes, the
+// smallest a peer's header can ask for) and a 4-byte capture ring. No request
+// reads or writes outside a ring (which ASan builds check), and both cursors
+// keep the device's pace.
+class LongQueues : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("TONEWIRE_PLAYBACK_QUEUE_MS", "2000", 1);
+    ::setenv("TONEWIRE_CAPTURE_FRAGMENT_MS", "2000", 1);
+  }
+  void TearDown() override {
+    ::unsetenv("TONEWIRE_PLAYBACK_QUEUE_MS");
+    ::unsetenv("TONEWIRE_CAPTURE_FRAGMENT_MS");
+  }
+  // Bytes a running buffer's cursor moves in `seconds`, counted across wraps.
+  template <typename Buffer>
+  static double CursorBytesIn(Buffer* buffer, DWORD ringBytes, double seconds) {
+    DWORD last = 0;
+    buffer->GetCurrentPosition(&last, nullptr);
+    double moved = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      DWORD now = 0;
+      buffer->GetCurrentPosition(&now, nullptr);
+      moved += (now + ringBytes - last) % ringBytes;
+      last = now;
+    }
+    return moved;
+  }
+};
+
+TEST_F(LongQueues, TheSmallestPlaybackRingPlaysOnAtTheDevicesPace) {
+  TW_REQUIRE_PULSE();
+  const auto speakers = twtest::SoundDeviceNamed(false, "Speakers");
+  Held<IDirectSound> device;
+  ASSERT_EQ(DirectSoundCreate(&*speakers, device.out(), nullptr), DS_OK);
+  for (const WAVEFORMATEX format : {PcmFormat(1, 100, 8), kCd}) {
+    SCOPED_TRACE(format.nSamplesPerSec);
+    WAVEFORMATEX asked = format;
+    const DWORD ringBytes = format.nAvgBytesPerSec / 4;
+    DSBUFFERDESC description = twtest::PlaybackDescription(&asked, ringBytes);
+    Held<IDirectSoundBuffer> playback;
+    ASSERT_EQ(device->CreateSoundBuffer(&description, playback.out(), nullptr), DS_OK);
+    ASSERT_EQ(twtest::FillRing(playback.get(),
+                               twtest::SineBytes(format, 10, 0.5, ringBytes / format.nBlockAlign)),
+              DS_OK);
+    ASSERT_EQ(playback->Play(0, 0, DSBPLAY_LOOPING), DS_OK);
+    // A null sink may sleep up to 2 s before it takes a new stream's sound.
+    const double moved = CursorBytesIn(playback.get(), ringBytes, 4.0);
+    std::printf("[ measured ] %lu Hz: %.2f s played in 4 s\n",
+                static_cast<unsigned long>(format.nSamplesPerSec), moved / format.nAvgBytesPerSec);
+    EXPECT_GT(moved, 1.0 * format.nAvgBytesPerSec);
+    EXPECT_LT(moved, 6.0 * format.nAvgBytesPerSec);
+  }
+}
+
+// A 25-byte ring keeps the device's pace; a ring of one CD frame holds the
+// source's latest sample, whatever the server hands over at once.
+TEST_F(LongQueues, TinyCaptureRingsTakeTheSourcesBurstsAtTheDevicesPace) {
+  TW_REQUIRE_PULSE();
+  const auto sine = twtest::SoundDeviceNamed(true, "Sine source at 1000 Hz");
+  ASSERT_TRUE(sine.has_value());
+  Held<IDirectSoundCapture> device;
+  ASSERT_EQ(DirectSoundCaptureCreate(&*sine, device.out(), nullptr), DS_OK);
+  WAVEFORMATEX slowest = PcmFormat(1, 100, 8);
+  DSCBUFFERDESC description = twtest::CaptureDescription(&slowest, 25);
+  Held<IDirectSoundCaptureBuffer> slow;
+  ASSERT_EQ(device->CreateCaptureBuffer(&description, slow.out(), nullptr), DS_OK);
+  WAVEFORMATEX cd = kCd;
+  description = twtest::CaptureDescription(&cd, 4);
+  Held<IDirectSoundCaptureBuffer> oneFrame;
+  ASSERT_EQ(device->CreateCaptureBuffer(&description, oneFrame.out(), nullptr), DS_OK);
+  ASSERT_EQ(slow->Start(DSCBSTART_LOOPING), DS_OK);
+  ASSERT_EQ(oneFrame->Start(DSCBSTART_LOOPING), DS_OK);
+
+  const double moved = CursorBytesIn(slow.get(), 25, 4.0);
+  std::printf("[ measured ] 100 Hz: %.2f s captured in 4 s\n", moved / 100);
+  EXPECT_GT(moved, 100.0);
+  EXPECT_LT(moved, 600.0);
+  // A sine sample may be zero now and then, never ten times in a row.
+  int heard = 0;
+  for (int look = 0; look < 10; ++look) {
+    LPVOID region = nullptr;
+    DWORD bytes = 0;
+    ASSERT_EQ(oneFrame->Lock(0, 4, &region, &bytes, nullptr, nullptr, 0), DS_OK);
+    ASSERT_EQ(bytes, 4u);
+    std::int16_t left = 0;
+    std::memcpy(&left, region, sizeof left);
+    oneFrame->Unlock(region, bytes, nullptr, 0);
+    heard += left != 0 ? 1 : 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  EXPECT_GT(heard, 0) << "no sound reached the one-frame ring";
 }
 
 class PulseLoss : public ::testing::Test {

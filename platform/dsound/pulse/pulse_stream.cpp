@@ -2,6 +2,7 @@
 
 #include <pulse/rtclock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <utility>
@@ -82,6 +83,8 @@ class PulseStream final : public DeviceStream {
   void Pace();
   void Detach();
   void Play(BYTE* out, size_t bytes);
+  // Whole frames, at least one and at most the ring's.
+  uint32_t RingBounded(size_t bytes) const;
   std::uint64_t ServerQueuedBytes();
 
   static void OnState(pa_stream* stream, void* self);
@@ -155,10 +158,12 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
                                            PA_STREAM_INTERPOLATE_TIMING);
   }
   if (direction_ == Direction::kPlayback) {
-    attributes.tlength =
-        static_cast<uint32_t>(pa_usec_to_bytes(BufferingUs(env::kPlaybackQueueMs), &spec));
-    attributes.minreq =
-        static_cast<uint32_t>(pa_usec_to_bytes(BufferingUs(env::kPlaybackRequestMs), &spec));
+    // The server's queue is sound the play cursor has passed: longer than
+    // the ring, it would take bytes the program has not written yet.
+    attributes.tlength = RingBounded(pa_usec_to_bytes(BufferingUs(env::kPlaybackQueueMs), &spec));
+    attributes.minreq = std::min(
+        attributes.tlength,
+        RingBounded(pa_usec_to_bytes(BufferingUs(env::kPlaybackRequestMs), &spec)));
     // No prebuffering: after an underrun the server goes on at the device's
     // pace and skips what came late, as a sound card's play cursor does,
     // instead of waiting for a full queue again (which adds the length of
@@ -169,7 +174,7 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
            0;
   }
   attributes.fragsize =
-      static_cast<uint32_t>(pa_usec_to_bytes(BufferingUs(env::kCaptureFragmentMs), &spec));
+      RingBounded(pa_usec_to_bytes(BufferingUs(env::kCaptureFragmentMs), &spec));
   pa_stream_set_read_callback(stream_, OnRead, this);
   return pa_stream_connect_record(stream_, deviceName, &attributes, flags) == 0;
 }
@@ -245,6 +250,8 @@ void PulseStream::OnWrite(pa_stream* stream, size_t bytes, void* self) {
     if (pa_stream_begin_write(stream, &data, &granted) < 0 || data == nullptr) {
       return;
     }
+    // At most a ring at a time, so that one copy never reads past it.
+    granted = std::min<size_t>(granted, owner->ring_.size());
     granted -= granted % frameBytes;
     if (granted == 0) {
       pa_stream_cancel_write(stream);
@@ -254,6 +261,12 @@ void PulseStream::OnWrite(pa_stream* stream, size_t bytes, void* self) {
     pa_stream_write(stream, data, granted, nullptr, 0, PA_SEEK_RELATIVE);
     bytes = granted < bytes ? bytes - granted : 0;
   }
+}
+
+uint32_t PulseStream::RingBounded(size_t bytes) const {
+  const size_t frameBytes = ring_.format().nBlockAlign;
+  const size_t bounded = std::clamp<size_t>(bytes, frameBytes, ring_.size());
+  return static_cast<uint32_t>(bounded - bounded % frameBytes);
 }
 
 // Whole frames from the ring: a plain copy, or with the drift correction

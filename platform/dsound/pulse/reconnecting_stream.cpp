@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -10,6 +9,7 @@
 #include "platform/dsound/builtin/builtin_streams.h"
 #include "platform/dsound/pulse/pulse_devices.h"
 #include "platform/dsound/pulse/pulse_stream.h"
+#include "platform/dsound/pulse/server_presence.h"
 
 namespace twplat::sound {
 namespace {
@@ -47,6 +47,9 @@ class ReconnectingStream final : public DeviceStream {
     server_ = OpenPulseStream(device_, ring_, &result, ServerFailed());
     if (server_ == nullptr && !(startAway && result == DSERR_BUFFERLOST)) {
       return result;
+    }
+    if (server_ != nullptr) {
+      NoteServerBack();
     }
     watcher_ = std::thread([this] { Watch(); });
     return DS_OK;
@@ -106,10 +109,7 @@ void ReconnectingStream::Watch() {
 bool ReconnectingStream::CoverOutage() {
   server_.reset();
   standIn_ = OpenStandInStream(device_.direction, ring_);
-  std::fprintf(stderr,
-               "Tonewire: the sound server went away; %s goes on with silence until it is back\n",
-               device_.direction == Direction::kCapture ? "capture" : "playback");
-  std::fflush(stderr);
+  NoteServerAway(device_.direction == Direction::kCapture);
   while (!Quit(kRetryStep)) {
     if (PulseReachable() && Reconnect()) {
       return true;
@@ -136,6 +136,7 @@ bool ReconnectingStream::Reconnect() {
     standIn_ = OpenStandInStream(device_.direction, ring_);
     return false;
   }
+  NoteServerBack();
   return true;
 }
 
