@@ -6,8 +6,8 @@
 
 #include "platform/dsound/builtin/builtin_streams.h"
 #include "platform/dsound/pulse/pulse_devices.h"
-#include "platform/env/environment.h"
 #include "platform/dsound/pulse/server_presence.h"
+#include "platform/env/environment.h"
 
 namespace twplat::sound {
 namespace {

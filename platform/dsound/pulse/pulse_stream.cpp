@@ -161,9 +161,9 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
     // The server's queue is sound the play cursor has passed: longer than
     // the ring, it would take bytes the program has not written yet.
     attributes.tlength = RingBounded(pa_usec_to_bytes(BufferingUs(env::kPlaybackQueueMs), &spec));
-    attributes.minreq = std::min(
-        attributes.tlength,
-        RingBounded(pa_usec_to_bytes(BufferingUs(env::kPlaybackRequestMs), &spec)));
+    attributes.minreq =
+        std::min(attributes.tlength,
+                 RingBounded(pa_usec_to_bytes(BufferingUs(env::kPlaybackRequestMs), &spec)));
     // No prebuffering: after an underrun the server goes on at the device's
     // pace and skips what came late, as a sound card's play cursor does,
     // instead of waiting for a full queue again (which adds the length of
@@ -173,8 +173,7 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
     return pa_stream_connect_playback(stream_, deviceName, &attributes, flags, nullptr, nullptr) ==
            0;
   }
-  attributes.fragsize =
-      RingBounded(pa_usec_to_bytes(BufferingUs(env::kCaptureFragmentMs), &spec));
+  attributes.fragsize = RingBounded(pa_usec_to_bytes(BufferingUs(env::kCaptureFragmentMs), &spec));
   pa_stream_set_read_callback(stream_, OnRead, this);
   return pa_stream_connect_record(stream_, deviceName, &attributes, flags) == 0;
 }
