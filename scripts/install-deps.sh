@@ -12,7 +12,8 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   iproute2 util-linux
   pipewire pipewire-pulse wireplumber
-  appstream desktop-file-utils groff-base systemd dpkg-dev
+  appstream desktop-file-utils groff-base systemd dpkg-dev lintian
+  libavahi-client-dev avahi-daemon avahi-utils dbus-daemon
 )
 
 missing=()
