@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 #include "discovery/avahi_session.h"
@@ -19,14 +20,26 @@ class BrowseState {
  public:
   explicit BrowseState(const BrowseRequest& request) : request_(request) {}
 
-  void ResolveStarted() {
+  // An instance is announced once per interface and protocol it is heard
+  // on, and gone when the last of them is withdrawn.
+  void Appeared(const std::string& instance) {
     std::lock_guard<std::mutex> hold(mutex_);
     ++pending_;
+    ++present_[instance];
   }
+  void Withdrawn(const std::string& instance) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (--present_[instance] > 0) {
+      return;
+    }
+    present_.erase(instance);
+    std::erase_if(found_, [&](const FoundServer& server) { return server.instance == instance; });
+  }
+  // A resolution that ends after its instance was withdrawn adds nothing.
   void Resolved(const FoundServer* server) {
     std::lock_guard<std::mutex> hold(mutex_);
     --pending_;
-    if (server != nullptr) {
+    if (server != nullptr && present_.count(server->instance) != 0) {
       found_.push_back(*server);
     }
     changed_.notify_all();
@@ -69,6 +82,7 @@ class BrowseState {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<FoundServer> found_;
+  std::map<std::string, int> present_;
   int pending_ = 0;
   bool allForNow_ = false;
   std::string error_;
@@ -99,7 +113,7 @@ void OnBrowsed(AvahiServiceBrowser* browser, AvahiIfIndex interface, AvahiProtoc
     case AVAHI_BROWSER_NEW:
       // The address asked for is IPv4, whichever protocol carried the
       // announcement: the program connects to IPv4 addresses.
-      state->ResolveStarted();
+      state->Appeared(name);
       if (avahi_service_resolver_new(client, interface, protocol, name, type, domain,
                                      AVAHI_PROTO_INET, static_cast<AvahiLookupFlags>(0),
                                      &OnResolved, state) == nullptr) {
@@ -113,6 +127,8 @@ void OnBrowsed(AvahiServiceBrowser* browser, AvahiIfIndex interface, AvahiProtoc
       state->Failed(avahi_strerror(avahi_client_errno(client)));
       break;
     case AVAHI_BROWSER_REMOVE:
+      state->Withdrawn(name);
+      break;
     case AVAHI_BROWSER_CACHE_EXHAUSTED:
       break;
   }

@@ -11,7 +11,22 @@ ChildOptions CliOptions(const std::vector<std::string>& args, bool ownNetwork) {
                     TW_CLI_PATH};
   }
   options.argv.insert(options.argv.end(), args.begin(), args.end());
-  options.environment = {"TONEWIRE_AUDIO=builtin"};
+  // No system bus: a Server is announced on no real network, and the
+  // lookups of names ask no daemon.
+  options.environment = {"TONEWIRE_AUDIO=builtin",
+                         "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tonewire-test-bus"};
+  return options;
+}
+
+ChildOptions LaunchedOptions(const std::vector<std::string>& args,
+                             const std::vector<std::string>& launcher,
+                             const std::vector<std::string>& environment) {
+  ChildOptions options;
+  options.argv = launcher;
+  options.argv.push_back(TW_CLI_PATH);
+  options.argv.insert(options.argv.end(), args.begin(), args.end());
+  options.environment = environment;
+  options.environment.push_back("TONEWIRE_AUDIO=builtin");
   return options;
 }
 
@@ -21,6 +36,11 @@ CliProcess::CliProcess(const std::vector<std::string>& args) : CliProcess(args, 
 
 CliProcess::CliProcess(const std::vector<std::string>& args, bool ownNetwork)
     : child_(CliOptions(args, ownNetwork)) {}
+
+CliProcess::CliProcess(const std::vector<std::string>& args,
+                       const std::vector<std::string>& launcher,
+                       const std::vector<std::string>& environment)
+    : child_(LaunchedOptions(args, launcher, environment)) {}
 
 int CliProcess::Wait(int timeoutMs) {
   const int status = child_.Wait(timeoutMs);
