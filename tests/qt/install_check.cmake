@@ -95,6 +95,8 @@ endfunction()
 expect_service_arguments("[server][--port][5567][--volume][0][--retry][2]")
 expect_service_arguments("[server][--port][5567][--volume][-10][--retry][2][--device][Monitor of Mic]"
   TONEWIRE_PORT= TONEWIRE_VOLUME=-10 "TONEWIRE_DEVICE=Monitor of Mic")
+expect_service_arguments("[server][--port][5567][--volume][0][--retry][2][--name][Kitchen speaker]"
+  "TONEWIRE_NAME=Kitchen speaker")
 
 file(REMOVE_RECURSE ${PREFIX})
 message(STATUS "installed and checked: programs, manual pages, user service, icons, "
