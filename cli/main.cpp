@@ -10,6 +10,7 @@
 
 #include "app/entry.h"
 #include "app/settings.h"
+#include "cli/announced_port.h"
 #include "cli/cli_host.h"
 #include "cli/console.h"
 #include "cli/options.h"
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
     twdisc::KeepInstanceName(*options.name);
   }
   twdisc::StartHostDiscovery(options.name.value_or(twdisc::DefaultInstanceName()));
+  twcli::TakeAnnouncedPort(&options);
   if (!twcli::BlockStopSignals()) {
     std::perror("tonewire-cli: signal mask");
     return 1;

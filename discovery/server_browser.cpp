@@ -165,7 +165,7 @@ bool BrowseServers(const BrowseRequest& request, std::vector<FoundServer>* found
   return true;
 }
 
-bool ResolveAnnouncedName(const std::string& name, std::uint32_t* address) {
+bool FindAnnounced(const std::string& name, FoundServer* server) {
   BrowseRequest request;
   request.seconds = 3;
   request.wanted = name;
@@ -174,9 +174,18 @@ bool ResolveAnnouncedName(const std::string& name, std::uint32_t* address) {
   if (!BrowseServers(request, &found, &error)) {
     return false;
   }
-  const FoundServer* server = FindByInstance(found, name);
+  const FoundServer* match = FindByInstance(found, name);
+  if (match == nullptr) {
+    return false;
+  }
+  *server = *match;
+  return true;
+}
+
+bool ResolveAnnouncedName(const std::string& name, std::uint32_t* address) {
+  FoundServer server;
   in_addr parsed{};
-  if (server == nullptr || inet_pton(AF_INET, server->address.c_str(), &parsed) != 1) {
+  if (!FindAnnounced(name, &server) || inet_pton(AF_INET, server.address.c_str(), &parsed) != 1) {
     return false;
   }
   *address = parsed.s_addr;

@@ -21,6 +21,10 @@ struct BrowseRequest {
 bool BrowseServers(const BrowseRequest& request, std::vector<FoundServer>* found,
                    std::string* error);
 
+// The Server announced as name (any case); false when none is found within
+// a few seconds or there is no daemon.
+bool FindAnnounced(const std::string& name, FoundServer* server);
+
 // The IPv4 address (network order) of the Server announced as name; false
 // when none is found within a few seconds or there is no daemon.
 bool ResolveAnnouncedName(const std::string& name, std::uint32_t* address);

@@ -232,8 +232,8 @@ int Close(int fd) {
   HostHooks* hooks = CurrentHostHooks();
   int listening = 0;
   socklen_t size = sizeof listening;
-  if (hooks != nullptr &&
-      ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening != 0) {
+  if (hooks != nullptr && ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+      listening != 0) {
     hooks->ListenerClosing(fd);
   }
   // Linux releases the descriptor even when close reports EINTR; never retry.
@@ -353,8 +353,8 @@ void Collect(const addrinfo* list, std::vector<ResolvedAddress>* found) {
 // A name the system resolver did not find may be one the host knows (an
 // announced Server's). Only for a host name alone, as the program looks one
 // up, where an IPv4 address will do.
-bool ResolvedByHost(const char* node, const char* service, const addrinfo& hints,
-                    LookupError error, std::vector<ResolvedAddress>* found) {
+bool ResolvedByHost(const char* node, const char* service, const addrinfo& hints, LookupError error,
+                    std::vector<ResolvedAddress>* found) {
   HostHooks* hooks = CurrentHostHooks();
   const bool unknown = error == LookupError::kNoName || error == LookupError::kNoData ||
                        error == LookupError::kTryAgain;

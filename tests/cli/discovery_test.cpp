@@ -145,8 +145,9 @@ TEST_F(CliDiscovery, ASecondServerWithTheSameNameTakesTheAlternativeNameAndSaysI
   EXPECT_EQ(second->ErrLines(), std::vector<std::string>{renamed});
   EXPECT_TRUE(first->ErrLines().empty()) << Joined(first->ErrLines());
 
-  // The alternative name leads to the second Server.
-  auto client = On(network->second(), {"client", "Porch #2", "--port", "5612", "--seconds", "1"});
+  // The alternative name leads to the second Server, on the port it
+  // announced.
+  auto client = On(network->second(), {"client", "Porch #2", "--seconds", "1"});
   EXPECT_TRUE(second->WaitForOutLine("Got config", kWaitMs)) << Joined(client->ErrLines());
   EXPECT_EQ(client->Wait(kWaitMs), 0) << Joined(client->ErrLines());
 }
