@@ -315,17 +315,20 @@ TEST(CliSettings, TheDesktopSettingsChangeOnlyWithSave) {
   const std::string file = home + "/tonewire/settings.conf";
   const std::string port = std::to_string(peer::ClosedPort());
   {
-    CliProcess cli({"server", "--port", port, "--seconds", "0.3"});
+    CliProcess cli({"server", "--port", port, "--name", "Den", "--seconds", "0.3"});
     EXPECT_EQ(cli.Wait(kWaitMs), 0);
   }
   EXPECT_FALSE(std::filesystem::exists(file));
 
-  CliProcess saved({"server", "--port", port, "--volume", "-12", "--seconds", "0.3", "--save"});
+  CliProcess saved(
+      {"server", "--port", port, "--volume", "-12", "--name", "Den", "--seconds", "0.3", "--save"});
   EXPECT_EQ(saved.Wait(kWaitMs), 0);
   const std::string kept = ReadFile(file);
   EXPECT_NE(kept.find("Role=dword:1\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Port=dword:" + port + "\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;
+  // The announced name, for the desktop program's Server.
+  EXPECT_NE(kept.find("ServerName=sz:Den\n"), std::string::npos) << kept;
 
   CliProcess client({"client", "127.0.0.1", "--port", port, "-q"});
   EXPECT_EQ(client.Wait(kWaitMs), 1);  // refused
