@@ -18,7 +18,6 @@ namespace {
 constexpr int kCommandMs = 10000;
 constexpr auto kDaemonStartLimit = std::chrono::seconds(15);
 constexpr auto kPoll = std::chrono::milliseconds(50);
-constexpr char kNoBus[] = "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tonewire-test-bus";
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
@@ -143,7 +142,7 @@ std::vector<std::string> MdnsSide::Environment() const {
 
 std::vector<std::string> MdnsSide::EnvironmentWithoutDaemon() {
   std::vector<std::string> environment = PrivateEnvironment({});
-  environment.push_back(kNoBus);
+  environment.push_back(kNoSystemBus);
   return environment;
 }
 
