@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and runs every test
 # in a Release build (g++), builds the Windows program and runs its tests under
-# Wine, builds the Debian package and checks that apt could install it, runs
+# Wine, builds the Debian packages and checks them (scripts/check-packages.sh), runs
 # the tests again under ASan+UBSan (clang) and the threaded tests under TSan
 # (clang), fuzzes for a minute, then prints a short run of the stream
 # benchmark. The soak test (label soak) runs in the Release and ASan steps.
