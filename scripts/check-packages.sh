@@ -27,6 +27,12 @@ fi
 
 empty=$(mktemp -d)
 trap 'rm -rf "$empty"' EXIT
+# The program itself links no Qt library (its Depends come from these).
+dpkg-deb -x "$cli" "$empty/unpacked"
+if ldd "$empty/unpacked/usr/bin/tonewire-cli" | grep -i 'libqt'; then
+  echo "tonewire-cli links a Qt library" >&2
+  exit 1
+fi
 : >"$empty/status"
 apt-get -o Dir::State::status="$empty/status" --simulate --no-install-recommends \
   install "$cli" >"$empty/plan"
