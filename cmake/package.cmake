@@ -26,7 +26,6 @@ endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd")
 
 set(TW_DESCRIPTION_COMMON
   "Tonewire carries live, uncompressed PCM sound from one computer to another\n\
@@ -46,6 +45,8 @@ needs no graphical libraries.")
 # Sound goes through a PulseAudio server (PipeWire's PulseAudio service is
 # one); the announcements through the local network's mDNS daemon.
 set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, avahi-daemon")
+# The user service runs under systemd's user manager.
+set(CPACK_DEBIAN_CLI_PACKAGE_SUGGESTS "systemd")
 
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME tonewire)
 set(CPACK_COMPONENT_DESKTOP_DESCRIPTION
