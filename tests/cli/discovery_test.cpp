@@ -6,10 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "discovery/server_watch.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/mdns_network.h"
 #include "tests/support/pulse_environment.h"
@@ -177,6 +181,40 @@ TEST_F(CliDiscovery, AServerWithoutTheDaemonSaysDiscoveryIsOffOnceAndStillServes
   EXPECT_TRUE(servers->OutLines().empty());
   EXPECT_EQ(CountPrefixed(servers->ErrLines(), "tonewire-cli: discovery is off ("), 1)
       << Joined(servers->ErrLines());
+}
+
+// The watch behind the desktop window's host field, in this process: it
+// reaches the second side's daemon through that side's bus (the bus is a
+// local socket; the daemon does the network's part).
+TEST_F(CliDiscovery, TheWatchFollowsServersComingAndGoing) {
+  std::string bus;
+  for (const std::string& variable : network->second().Environment()) {
+    if (variable.rfind("DBUS_SYSTEM_BUS_ADDRESS=", 0) == 0) {
+      bus = variable.substr(variable.find('=') + 1);
+    }
+  }
+  ASSERT_FALSE(bus.empty());
+  ASSERT_EQ(setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.c_str(), 1), 0);
+  struct BusForgotten {
+    ~BusForgotten() { unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
+  } forgotten;
+  auto watched = [](twdisc::ServerWatch& watch, bool wanted) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::vector<std::string> names = watch.Names();
+      if (Has(names, "Den") == wanted) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  };
+  twdisc::ServerWatch watch;
+  auto server = ServerOnFirst("Den", "5651");
+  EXPECT_TRUE(watched(watch, true)) << Joined(watch.Names());
+  server->Signal(SIGINT);
+  EXPECT_EQ(server->Wait(kWaitMs), 0);
+  EXPECT_TRUE(watched(watch, false)) << Joined(watch.Names());
 }
 
 TEST_F(CliDiscovery, ANameNobodyAnnouncesIsALookupError) {
