@@ -10,14 +10,18 @@ include(GNUInstallDirs)
 
 set(TW_PACKAGING_DIR ${PROJECT_BINARY_DIR}/packaging)
 
-# The licence in the copyright file's layout: its first line ("MIT License")
-# is the licence's name, "Copyright ..." lines are the holders, the rest is the
-# text, each line indented by one space and an empty line written " .".
+# The licence in the copyright file's layout: its first line names the
+# licence ("MIT License", which Debian calls Expat, as copyright.in says),
+# "Copyright ..." lines are the holders, the rest is the text, each line
+# indented by one space and an empty line written " .".
 function(tw_write_copyright_file output)
   file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE lines)
   set(TW_COPYRIGHT "")
   set(TW_LICENSE_TEXT "")
-  list(POP_FRONT lines)
+  list(POP_FRONT lines name)
+  if(NOT name STREQUAL "MIT License")
+    message(FATAL_ERROR "LICENSE is no longer the MIT licence: change res/debian/copyright.in")
+  endif()
   foreach(line IN LISTS lines)
     if(line MATCHES "^Copyright \\(c\\) (.*)$")
       set(TW_COPYRIGHT "${CMAKE_MATCH_1}")
