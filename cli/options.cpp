@@ -32,6 +32,9 @@ bool ParseSeconds(const std::string& text, double* seconds) {
   return true;
 }
 
+// An announced name is one DNS label.
+bool ValidInstanceName(const std::string& text) { return !text.empty() && text.size() <= 63; }
+
 // Splits "--name=value" and "--name value"; false when the value is missing.
 bool TakeOptionValue(const std::vector<std::string>& args, size_t* index, std::string* name,
                      std::string* value) {
@@ -71,6 +74,12 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
       return false;
     }
     (name == "--seconds" ? options->seconds : options->retry) = seconds;
+  } else if (name == "--name" && server) {
+    if (!ValidInstanceName(value)) {
+      *error = "--name takes a name of 1 to 63 bytes";
+      return false;
+    }
+    options->name = value;
   } else {
     *error = "unknown option " + name;
     return false;
@@ -116,6 +125,27 @@ bool ParseDevices(const std::vector<std::string>& args, Options* options, std::s
   return true;
 }
 
+// servers [--seconds S]
+bool ParseServers(const std::vector<std::string>& args, Options* options, std::string* error) {
+  options->command = Command::kServers;
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::string name;
+    std::string value;
+    if (args[i].rfind("--seconds", 0) != 0 || !TakeOptionValue(args, &i, &name, &value) ||
+        name != "--seconds") {
+      *error = "servers takes --seconds S only";
+      return false;
+    }
+    double seconds = 0;
+    if (!ParseSeconds(value, &seconds)) {
+      *error = "--seconds takes a number of seconds above 0";
+      return false;
+    }
+    options->seconds = seconds;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, Options* options, std::string* error) {
@@ -152,6 +182,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* options, std::stri
     options->host = args[1];
     return ParseRunOptions(args, 2, options, error);
   }
+  if (command == "servers") {
+    return ParseServers(args, options, error);
+  }
   *error = "unknown command " + command;
   return false;
 }
@@ -163,6 +196,7 @@ const char* UsageText() {
          "  tonewire-cli devices capture|playback\n"
          "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [OPTIONS]\n"
          "  tonewire-cli client HOST [--port N] [--device TEXT] [OPTIONS]\n"
+         "  tonewire-cli servers [--seconds S]\n"
          "  tonewire-cli --help | --version\n"
          "\n"
          "Drives the \"Audio streamer\" window without a display.\n"
@@ -170,14 +204,19 @@ const char* UsageText() {
          "            * marks the one chosen for you\n"
          "  server    listens on the port and plays what a Client sends\n"
          "  client    captures sound and sends it to HOST: a name, an IPv4 or an IPv6 address\n"
+         "            or a Server's announced name\n"
+         "  servers   lists the Servers announced on the local network: name, host,\n"
+         "            address, port; with --seconds, listens that long\n"
          "\n"
-         "  --port N       target port, typed into the port field (default 5567)\n"
+         "  --port N       target port, typed into the port field (default 5567; a Client\n"
+         "                 given a Server's announced name: the port it announced)\n"
          "  --device TEXT  the first device whose name contains TEXT, any case\n"
          "  --volume DB    Server volume, -50 (quietest) to 0 dB (default 0)\n"
          "  --seconds S    close the window S seconds after Start (default: on SIGINT/SIGTERM)\n"
          "  --retry S      when a run ends by itself (Server gone, connection refused, an\n"
          "                 error), press Start again after S seconds, for ever; the pause\n"
          "                 doubles up to 60 s and starts again at S after a run that streamed\n"
+         "  --name TEXT    server: the name it is announced under (default: the host's name)\n"
          "  --save         keep this run's role, host, port, device and volume as the\n"
          "                 desktop window's settings (by default they are left alone)\n"
          "  -q             print error lines only\n"

@@ -8,7 +8,7 @@
 
 namespace twcli {
 
-enum class Command { kHelp, kVersion, kDevices, kServer, kClient };
+enum class Command { kHelp, kVersion, kDevices, kServer, kClient, kServers };
 
 struct Options {
   Command command = Command::kHelp;
@@ -21,6 +21,7 @@ struct Options {
   std::optional<double> retry;        // first pause before Start again after a run ended
   Verbosity verbosity = Verbosity::kNormal;
   bool save = false;  // write the window's settings at the end, for the desktop program
+  std::optional<std::string> name;  // server: the name it is announced under
 };
 
 // The version both programs print for --version.

@@ -11,11 +11,14 @@
 
 #include "app/entry.h"
 #include "app/settings.h"
+#include "cli/announced_port.h"
 #include "cli/cli_host.h"
 #include "cli/console.h"
 #include "cli/options.h"
+#include "cli/servers_command.h"
 #include "cli/stop_signals.h"
 #include "cli/window_driver.h"
+#include "discovery/host_discovery.h"
 #include "run/run_commands.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -86,9 +89,17 @@ int RunProgram(int argc, char** argv) {
     std::fputs(twcli::VersionText(), stdout);
     return 0;
   }
+  if (options.command == twcli::Command::kServers) {
+    return twcli::ListServers(options.seconds);
+  }
   // The desktop window's settings are the user's: read never, written only
   // when asked.
   SetSettingsUse(options.save ? SettingsUse::kWriteOnly : SettingsUse::kNone);
+  if (options.save && options.name.has_value()) {
+    twdisc::KeepInstanceName(*options.name);
+  }
+  twdisc::StartHostDiscovery(options.name.value_or(twdisc::DefaultInstanceName()));
+  twcli::TakeAnnouncedPort(&options);
   if (!twcli::BlockStopSignals()) {
     std::perror("tonewire-cli: signal mask");
     return 1;

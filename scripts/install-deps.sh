@@ -12,8 +12,8 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   iproute2 util-linux
   pipewire pipewire-pulse wireplumber
-  appstream desktop-file-utils groff-base systemd dpkg-dev
-  libseccomp-dev
+  appstream desktop-file-utils groff-base systemd dpkg-dev lintian
+  libseccomp-dev libavahi-client-dev avahi-daemon avahi-utils dbus-daemon
 )
 
 missing=()

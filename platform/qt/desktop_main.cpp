@@ -8,7 +8,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "discovery/host_discovery.h"
+#include "discovery/server_watch.h"
+#include "platform/qt/field_suggestions.h"
 #include "platform/qt/qt_host.h"
+#include "res/resource.h"
 
 // The program's entry, as the C runtime of a windowed program calls it.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
@@ -60,6 +64,12 @@ int main(int argc, char** argv) {
   // The host stays installed until the process ends: a worker whose stop
   // timed out may still report to it.
   twqt::QtHost host;
+  // A Server is announced under the kept name; the host field offers the
+  // Servers found. Both last until the process ends.
+  const std::string kept = twdisc::KeptInstanceName();
+  twdisc::StartHostDiscovery(kept.empty() ? twdisc::DefaultInstanceName() : kept);
+  static twdisc::ServerWatch* servers = new twdisc::ServerWatch();
+  twqt::OfferSuggestions(IDC_TARGET_HOST, [] { return servers->Names(); });
   const int exitCode = WinMain(nullptr, nullptr, commandLine.data(), 0);
   // Like the end of a Windows process, the return ends a worker thread that
   // is still running: _Exit skips the destructors such a thread could still

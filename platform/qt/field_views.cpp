@@ -1,9 +1,15 @@
 // Text fields: the edit field and the combo box with its editable field.
+#include <QAction>
 #include <QComboBox>
+#include <QCompleter>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
+#include <QStringListModel>
+#include <QStyle>
+#include <QTimer>
 
 #include "platform/qt/control_kinds.h"
+#include "platform/qt/field_suggestions.h"
 #include "platform/qt/typed_text.h"
 #include "platform/win32/input.h"
 
@@ -41,6 +47,9 @@ void ShowText(QLineEdit* field, const QString& text) {
   }
 }
 
+// How often a field with suggestions asks its source for the current texts.
+constexpr int kSuggestionRefreshMs = 1000;
+
 class EditView : public ControlView {
  public:
   EditView(HWND window, QLineEdit* field) : ControlView(window, field), field_(field) {
@@ -49,6 +58,43 @@ class EditView : public ControlView {
         Revert();
       }
     });
+  }
+
+  // Completes typing from the source's texts; an arrow button in the field
+  // drops them all down. A chosen text is sent as typed.
+  void Suggest(SuggestionSource source) {
+    source_ = std::move(source);
+    auto* model = new QStringListModel(field_);
+    auto* completer = new QCompleter(model, field_);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    field_->setCompleter(completer);
+    QObject::connect(completer, qOverload<const QString&>(&QCompleter::activated), context(),
+                     [this](const QString& text) {
+                       if (!SendTyped(handle(), typed_, text)) {
+                         Revert();
+                       }
+                     });
+    QAction* dropDown = field_->addAction(field_->style()->standardIcon(QStyle::SP_ArrowDown),
+                                          QLineEdit::TrailingPosition);
+    dropDown->setToolTip(QStringLiteral("Servers found"));
+    QObject::connect(dropDown, &QAction::triggered, context(), [completer] {
+      completer->setCompletionPrefix(QString());
+      completer->complete();
+    });
+    auto refresh = [this, model] {
+      QStringList texts;
+      for (const std::string& text : source_()) {
+        texts.append(QString::fromStdString(text));
+      }
+      if (model->stringList() != texts) {
+        model->setStringList(texts);
+      }
+    };
+    refresh();
+    auto* timer = new QTimer(field_);
+    QObject::connect(timer, &QTimer::timeout, context(), refresh);
+    timer->start(kSuggestionRefreshMs);
   }
 
  protected:
@@ -62,6 +108,7 @@ class EditView : public ControlView {
  private:
   QLineEdit* field_;
   TypedText typed_;
+  SuggestionSource source_;
 };
 
 class ComboView : public ControlView {
@@ -133,7 +180,11 @@ std::unique_ptr<ControlView> MakeEditView(const twplat::WindowDescription& contr
     field->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), field));
   }
-  return std::make_unique<EditView>(control.handle, field);
+  auto view = std::make_unique<EditView>(control.handle, field);
+  if (SuggestionSource source = SuggestionsFor(control.id)) {
+    view->Suggest(std::move(source));
+  }
+  return view;
 }
 
 std::unique_ptr<ControlView> MakeComboView(const twplat::WindowDescription& control,

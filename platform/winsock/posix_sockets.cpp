@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host_hooks.h"
+
 namespace twsock::posix {
 namespace {
 
@@ -159,7 +161,22 @@ int Bind(int fd, const void* address, int length) {
       ::bind(fd, reinterpret_cast<const sockaddr*>(&local), static_cast<socklen_t>(length)));
 }
 
-int Listen(int fd, int backlog) { return Result(::listen(fd, backlog)); }
+// A listener is announced to the host once it listens; its port is the one
+// bound (the program may have bound port 0).
+int Listen(int fd, int backlog) {
+  const int result = Result(::listen(fd, backlog));
+  HostHooks* hooks = CurrentHostHooks();
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  if (result == 0 && hooks != nullptr &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+    const in_port_t port = local.ss_family == AF_INET6
+                               ? reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port
+                               : reinterpret_cast<const sockaddr_in*>(&local)->sin_port;
+    hooks->Listening(fd, ntohs(port));
+  }
+  return result;
+}
 
 int Accept(int fd, void* address, int* length) {
   int nonBlocking = GetNonBlocking(fd);
@@ -212,6 +229,13 @@ int Shutdown(int fd, int how) {
 }
 
 int Close(int fd) {
+  HostHooks* hooks = CurrentHostHooks();
+  int listening = 0;
+  socklen_t size = sizeof listening;
+  if (hooks != nullptr && ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+      listening != 0) {
+    hooks->ListenerClosing(fd);
+  }
   // Linux releases the descriptor even when close reports EINTR; never retry.
   return Result(::close(fd));
 }
@@ -326,6 +350,33 @@ void Collect(const addrinfo* list, std::vector<ResolvedAddress>* found) {
   }
 }
 
+// A name the system resolver did not find may be one the host knows (an
+// announced Server's). Only for a host name alone, as the program looks one
+// up, where an IPv4 address will do.
+bool ResolvedByHost(const char* node, const char* service, const addrinfo& hints, LookupError error,
+                    std::vector<ResolvedAddress>* found) {
+  HostHooks* hooks = CurrentHostHooks();
+  const bool unknown = error == LookupError::kNoName || error == LookupError::kNoData ||
+                       error == LookupError::kTryAgain;
+  if (hooks == nullptr || !unknown || node == nullptr || service != nullptr ||
+      (hints.ai_flags & AI_NUMERICHOST) != 0 ||
+      (hints.ai_family != AF_UNSPEC && hints.ai_family != AF_INET)) {
+    return false;
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  if (!hooks->ResolveName(node, &address.sin_addr.s_addr)) {
+    return false;
+  }
+  ResolvedAddress entry{};
+  entry.family = kFamilyInet;
+  entry.length = kInetAddressBytes;
+  std::memcpy(entry.bytes, &address, sizeof address);
+  SetFamilyField(entry.bytes, entry.family);
+  found->push_back(entry);
+  return true;
+}
+
 }  // namespace
 
 LookupError Lookup(const char* node, const char* service, int family, bool passive,
@@ -341,7 +392,8 @@ LookupError Lookup(const char* node, const char* service, int family, bool passi
   const int code = ::getaddrinfo(node, service, &hints, &list);
   if (code != 0) {
     *systemError = code == EAI_SYSTEM ? errno : 0;
-    return LookupErrorFrom(code);
+    const LookupError error = LookupErrorFrom(code);
+    return ResolvedByHost(node, service, hints, error, found) ? LookupError::kNone : error;
   }
   Collect(list, found);
   ::freeaddrinfo(list);

@@ -15,12 +15,29 @@ ChildOptions CliOptions(const std::vector<std::string>& args, bool ownNetwork) {
   return options;
 }
 
+ChildOptions LaunchedOptions(const std::vector<std::string>& args,
+                             const std::vector<std::string>& launcher,
+                             const std::vector<std::string>& environment) {
+  ChildOptions options;
+  options.argv = launcher;
+  options.argv.push_back(TW_CLI_PATH);
+  options.argv.insert(options.argv.end(), args.begin(), args.end());
+  options.environment = environment;
+  options.environment.push_back("TONEWIRE_AUDIO=builtin");
+  return options;
+}
+
 }  // namespace
 
 CliProcess::CliProcess(const std::vector<std::string>& args) : CliProcess(args, false) {}
 
 CliProcess::CliProcess(const std::vector<std::string>& args, bool ownNetwork)
     : child_(CliOptions(args, ownNetwork)) {}
+
+CliProcess::CliProcess(const std::vector<std::string>& args,
+                       const std::vector<std::string>& launcher,
+                       const std::vector<std::string>& environment)
+    : child_(LaunchedOptions(args, launcher, environment)) {}
 
 int CliProcess::Wait(int timeoutMs) {
   const int status = child_.Wait(timeoutMs);

@@ -17,6 +17,10 @@ class CliProcess {
   // is up (unshare -n), so that nothing it looks up or reaches leaves
   // this machine.
   CliProcess(const std::vector<std::string>& args, bool ownNetwork);
+  // Run through launcher (a command that runs the rest, e.g. nsenter into a
+  // namespace) with exactly environment, plus the built-in sound devices.
+  CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& launcher,
+             const std::vector<std::string>& environment);
 
   bool started() const { return child_.started(); }
   void Signal(int signal) { child_.Signal(signal); }

@@ -15,11 +15,14 @@ set(unit lib/systemd/user/tonewire-server.service)
 foreach(file
     bin/tonewire
     bin/tonewire-cli
-    share/man/man1/tonewire.1
-    share/man/man1/tonewire-cli.1
+    share/man/man1/tonewire.1.gz
+    share/man/man1/tonewire-cli.1.gz
     ${unit}
-    share/doc/tonewire/server.env
-    share/doc/tonewire/LICENSE
+    share/doc/tonewire-cli/server.env
+    share/doc/tonewire-cli/copyright
+    share/doc/tonewire-cli/changelog.gz
+    share/doc/tonewire/copyright
+    share/doc/tonewire/changelog.gz
     ${metainfo}
     share/applications/tonewire.desktop
     share/icons/hicolor/16x16/apps/tonewire.png
@@ -58,8 +61,14 @@ endfunction()
 
 check("AppStream metainfo" appstreamcli validate --no-net ${PREFIX}/${metainfo})
 check("desktop entry" desktop-file-validate ${PREFIX}/share/applications/tonewire.desktop)
+# The manual pages are installed compressed; groff reads them unpacked.
 foreach(page tonewire tonewire-cli)
-  check("manual page ${page}" groff -man -ww -z -Tutf8 ${PREFIX}/share/man/man1/${page}.1)
+  execute_process(COMMAND gzip -dc ${PREFIX}/share/man/man1/${page}.1.gz
+    OUTPUT_FILE ${PREFIX}/${page}.1 RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${page}.1.gz is no gzip file")
+  endif()
+  check("manual page ${page}" groff -man -ww -z -Tutf8 ${PREFIX}/${page}.1)
 endforeach()
 set(ENV{MANPATH} ${PREFIX}/share/man)
 set(ENV{XDG_RUNTIME_DIR} ${PREFIX}/run)
@@ -98,6 +107,8 @@ endfunction()
 expect_service_arguments("[server][--port][5567][--volume][0][--retry][2]")
 expect_service_arguments("[server][--port][5567][--volume][-10][--retry][2][--device][Monitor of Mic]"
   TONEWIRE_PORT= TONEWIRE_VOLUME=-10 "TONEWIRE_DEVICE=Monitor of Mic")
+expect_service_arguments("[server][--port][5567][--volume][0][--retry][2][--name][Kitchen speaker]"
+  "TONEWIRE_NAME=Kitchen speaker")
 
 file(REMOVE_RECURSE ${PREFIX})
 message(STATUS "installed and checked: programs, manual pages, user service, icons, "

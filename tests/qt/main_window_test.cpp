@@ -1,7 +1,10 @@
 // The main window on the desktop: the real widgets show what the window
 // system holds, in both roles and through a run, and the user's clicks, keys
 // and slider moves reach the program.
+#include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
+#include <QCompleter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -12,6 +15,7 @@
 
 #include "core/app_state.h"
 #include "platform/qt/ellipsis_label.h"
+#include "platform/qt/field_suggestions.h"
 #include "tests/qt/desktop_fixture.h"
 #include "tests/support/loopback_peer.h"
 
@@ -220,6 +224,52 @@ TEST_F(DesktopWindowTest, TypingAndPickingReachTheWindowSystem) {
             return SendMessageA(GetDlgItem(Main(), IDC_DEVICE_LIST), CB_GETCURSEL, 0, 0) >= 0;
           },
           [this] { EXPECT_TRUE(DeviceListShowsTheSystemList()); });
+  session_.Run();
+}
+
+// A host's suggestions for the host field (the Servers found on the
+// network): offered as the user types and, all of them, from the field's
+// arrow button; the list follows the source; a chosen one reaches the window
+// system as typed text.
+TEST_F(DesktopWindowTest, TheHostFieldOffersTheSuggestedServers) {
+  std::vector<std::string> found = {"Kitchen speaker", "Study"};
+  twqt::OfferSuggestions(IDC_TARGET_HOST, [&found] { return found; });
+  struct Withdrawn {
+    ~Withdrawn() { twqt::OfferSuggestions(IDC_TARGET_HOST, {}); }
+  } withdrawn;
+  auto completer = [this] { return Widget<QLineEdit>(IDC_TARGET_HOST)->completer(); };
+  session_.Then([this] { TypeOver(Widget<QLineEdit>(IDC_TARGET_HOST), QStringLiteral("sT")); })
+      .Await("the one Server that matches, offered",
+             [&] {
+               return completer() != nullptr && completer()->popup()->isVisible() &&
+                      completer()->completionCount() == 1 &&
+                      completer()->currentCompletion() == QStringLiteral("Study");
+             })
+      .Then([&] {
+        QTest::keyClick(completer()->popup(), Qt::Key_Down);
+        QTest::keyClick(completer()->popup(), Qt::Key_Return);
+      })
+      .Await("the chosen Server in the window system",
+             [this] { return SystemText(IDC_TARGET_HOST) == "Study"; })
+      .Then([&] {
+        found.push_back("Attic");
+        QLineEdit* field = Widget<QLineEdit>(IDC_TARGET_HOST);
+        ASSERT_FALSE(field->actions().isEmpty());
+        // The arrow button takes no tab stop: the window's tab order stays.
+        for (QWidget* child : field->findChildren<QWidget*>()) {
+          if (child->isVisible() && child != completer()->popup()) {
+            EXPECT_EQ(child->focusPolicy(), Qt::NoFocus) << child->metaObject()->className();
+          }
+        }
+        field->actions().back()->trigger();
+      })
+      .Await(
+          "every Server dropped down, the new one too",
+          [&] { return completer()->popup()->isVisible() && completer()->completionCount() == 3; })
+      .Then([&] { QTest::keyClick(completer()->popup(), Qt::Key_Escape); })
+      .Then([this] { TypeOver(Widget<QLineEdit>(IDC_TARGET_HOST), QStringLiteral("10.0.0.9")); })
+      .Await("a typed host as before",
+             [this] { return SystemText(IDC_TARGET_HOST) == "10.0.0.9"; });
   session_.Run();
 }
 

@@ -24,19 +24,31 @@ std::string VariableName(const std::string& assignment) {
   return assignment.substr(0, assignment.find('='));
 }
 
+// Ours with extra added or replacing; a child reaches no system message bus
+// unless extra names one, so that a Server under test is announced on no
+// real network.
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
   std::vector<std::string> variables;
+  std::vector<std::string> added = extra;
+  const std::string bus = VariableName(kNoSystemBus);
+  bool busGiven = false;
+  for (const std::string& assignment : extra) {
+    busGiven = busGiven || VariableName(assignment) == bus;
+  }
+  if (!busGiven) {
+    added.push_back(kNoSystemBus);
+  }
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
     bool replaced = false;
-    for (const std::string& assignment : extra) {
+    for (const std::string& assignment : added) {
       replaced = replaced || VariableName(assignment) == VariableName(text);
     }
     if (!replaced) {
       variables.push_back(text);
     }
   }
-  variables.insert(variables.end(), extra.begin(), extra.end());
+  variables.insert(variables.end(), added.begin(), added.end());
   return variables;
 }
 

@@ -32,6 +32,12 @@ struct Arrival {
   Clock::time_point at;
 };
 
+// A system message bus address where no bus listens: no mDNS daemon answers
+// a child started with it. Children get it unless their environment names
+// another bus.
+inline constexpr char kNoSystemBus[] =
+    "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tonewire-test-bus";
+
 struct ChildOptions {
   std::vector<std::string> argv;         // argv[0] is looked up in PATH
   std::vector<std::string> environment;  // NAME=VALUE, added to (or replacing) ours
