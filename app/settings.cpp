@@ -76,10 +76,18 @@ class SettingsKey {
   HKEY key_ = nullptr;
 };
 
-// The entry with exactly this text, or CB_ERR.
+// The entry with exactly this text, or CB_ERR. An empty text stands for the
+// default device, whose entry has no GUID and a text that names whatever is
+// the default today ("Default: Speakers").
 LRESULT FindDevice(HWND list, const std::string& text) {
   const LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
   for (LRESULT index = 0; index < count; ++index) {
+    if (text.empty()) {
+      if (SendMessageA(list, CB_GETITEMDATA, static_cast<WPARAM>(index), 0) == 0) {
+        return index;
+      }
+      continue;
+    }
     const LRESULT length = SendMessageA(list, CB_GETLBTEXTLEN, index, 0);
     if (length < 0 || static_cast<size_t>(length) != text.size()) {
       continue;
@@ -118,6 +126,17 @@ std::string FieldText(HWND window, int id) {
   return text;
 }
 
+// The chosen entry's text, empty for the default device; the field's text
+// when no entry is chosen.
+std::string ChosenDeviceText(HWND window) {
+  HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
+  const LRESULT index = SendMessageA(list, CB_GETCURSEL, 0, 0);
+  if (index != CB_ERR && SendMessageA(list, CB_GETITEMDATA, static_cast<WPARAM>(index), 0) == 0) {
+    return std::string();
+  }
+  return FieldText(window, IDC_DEVICE_LIST);
+}
+
 }  // namespace
 
 void SetSettingsUse(SettingsUse use) { settingsUse.store(use); }
@@ -150,16 +169,22 @@ void KeepSettings(HWND window) {
     return;
   }
   const bool server = IsDlgButtonChecked(window, IDC_SERVER) == BST_CHECKED;
+  // A window driven by another program keeps only its role's fields: a
+  // Server run leaves the Client's host alone, a Client run the volume.
+  const bool bothRoles = settingsUse.load() == SettingsUse::kReadWrite;
   key.SetNumber("Role", server ? kRoleServer : kRoleClient);
-  key.SetText("Host", FieldText(window, IDC_TARGET_HOST));
+  if (!server || bothRoles) {
+    key.SetText("Host", FieldText(window, IDC_TARGET_HOST));
+  }
   BOOL portRead = FALSE;
   const UINT port = GetDlgItemInt(window, IDC_TARGET_PORT, &portRead, FALSE);
   if (portRead && port >= 1 && port <= kHighestPort) {
     key.SetNumber("Port", port);
   }
-  key.SetText("Device", FieldText(window, IDC_DEVICE_LIST));
+  key.SetText("Device", ChosenDeviceText(window));
   const LRESULT position = SendMessageA(GetDlgItem(window, IDC_VOLUME), TBM_GETPOS, 0, 0);
-  if (position <= 0 && position >= -static_cast<LRESULT>(kMostAttenuationDb)) {
+  if ((server || bothRoles) && position <= 0 &&
+      position >= -static_cast<LRESULT>(kMostAttenuationDb)) {
     key.SetNumber("Attenuation", static_cast<DWORD>(-position));
   }
 }

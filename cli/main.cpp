@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
   twcli::Options options;
   std::string error;
   if (!twcli::ParseOptions(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "tonewire-cli: %s\n%s", error.c_str(), twcli::UsageText());
+    // One line, so that a service's log says what to mend.
+    std::fprintf(stderr, "tonewire-cli: %s (tonewire-cli --help shows the usage)\n", error.c_str());
     return 2;
   }
   if (options.command == twcli::Command::kHelp) {

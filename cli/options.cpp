@@ -1,7 +1,7 @@
 #include "cli/options.h"
 
+#include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -21,15 +21,43 @@ bool ParseVolume(const std::string& text, int* volume) {
   return true;
 }
 
+// A day: the longest pause or run a user means; longer texts ("1e10") are
+// typing errors, and a bound keeps the seconds exact as clock ticks.
+constexpr double kLongestSeconds = 86400;
+constexpr unsigned long kHighestPort = 65535;
+
+// Plain decimal seconds ("2", "0.5", "1.5e2"): no sign, hexadecimal, "inf"
+// or "nan", above 0 and at most kLongestSeconds.
 bool ParseSeconds(const std::string& text, double* seconds) {
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && c != 'e' && c != 'E' &&
+        c != '-') {
+      return false;
+    }
+  }
   char* end = nullptr;
   errno = 0;
   double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value) || value <= 0) {
+  if (text.empty() || *end != '\0' || errno != 0 || !(value > 0) || value > kLongestSeconds) {
     return false;
   }
   *seconds = value;
   return true;
+}
+
+// Digits only, 1..65535: the port field would keep the digits of "0x4722"
+// and listen on 4722.
+bool IsPortText(const std::string& text) {
+  if (text.empty() || text.size() > 5) {
+    return false;
+  }
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) {
+      return false;
+    }
+  }
+  const unsigned long port = std::strtoul(text.c_str(), nullptr, 10);
+  return port >= 1 && port <= kHighestPort;
 }
 
 // Splits "--name=value" and "--name value"; false when the value is missing.
@@ -54,6 +82,10 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
                  std::string* error) {
   const bool server = options->command == Command::kServer;
   if (name == "--port") {
+    if (!IsPortText(value)) {
+      *error = "--port takes a whole number from 1 to 65535, not \"" + value + "\"";
+      return false;
+    }
     options->port = value;
   } else if (name == "--device") {
     options->device = value;
@@ -67,7 +99,8 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
   } else if (name == "--seconds" || name == "--retry") {
     double seconds = 0;
     if (!ParseSeconds(value, &seconds)) {
-      *error = name + " takes a number of seconds above 0";
+      *error = name + " takes a number of seconds above 0 and at most 86400 (a day), not \"" +
+               value + "\"";
       return false;
     }
     (name == "--seconds" ? options->seconds : options->retry) = seconds;
@@ -171,7 +204,7 @@ const char* UsageText() {
          "  server    listens on the port and plays what a Client sends\n"
          "  client    captures sound and sends it to HOST: a name, an IPv4 or an IPv6 address\n"
          "\n"
-         "  --port N       target port, typed into the port field (default 5567)\n"
+         "  --port N       target port, 1 to 65535 (default 5567)\n"
          "  --device TEXT  the first device whose name contains TEXT, any case\n"
          "  --volume DB    Server volume, -50 (quietest) to 0 dB (default 0)\n"
          "  --seconds S    close the window S seconds after Start (default: on SIGINT/SIGTERM)\n"
@@ -182,6 +215,7 @@ const char* UsageText() {
          "                 desktop window's settings (by default they are left alone)\n"
          "  -q             print error lines only\n"
          "  -v             print every status text, also on a pipe\n"
+         "  Seconds are decimal numbers above 0, at most 86400 (a day).\n"
          "\n"
          "Status texts go to stdout, message boxes to stderr as CAPTION: TEXT, followed by\n"
          "the Linux wording of the cause where there is one, e.g. (connection refused).\n"

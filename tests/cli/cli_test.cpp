@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/cli/cli_process.h"
@@ -43,6 +44,15 @@ std::string Joined(const std::vector<std::string>& lines) {
     text += line + "\n";
   }
   return text;
+}
+
+// A usage error is one line on stderr naming the option (when given), and
+// the window never opens.
+void ExpectOneUsageLine(CliProcess& cli, const std::string& option) {
+  const std::vector<std::string> err = cli.ErrLines();
+  ASSERT_EQ(err.size(), 1u) << Joined(err);
+  EXPECT_EQ(err[0].rfind("tonewire-cli: " + option, 0), 0u) << err[0];
+  EXPECT_TRUE(cli.OutLines().empty()) << Joined(cli.OutLines());
 }
 
 TEST(CliArguments, HelpPrintsTheUsageAndSucceeds) {
@@ -83,9 +93,50 @@ TEST(CliArguments, BadArgumentsGiveTheUsageAndStatus2) {
     SCOPED_TRACE(Joined(args));
     CliProcess cli(args);
     EXPECT_EQ(cli.Wait(kWaitMs), 2);
-    EXPECT_TRUE(cli.WaitForErrLinePrefix("Usage:", kWaitMs));
-    EXPECT_TRUE(cli.OutLines().empty());
+    ExpectOneUsageLine(cli, "");
   }
+}
+
+// Values the window or the clock cannot honour are refused before the
+// window opens, naming the option.
+TEST(CliArguments, OutOfRangePortsAndDurationsNameTheOption) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"server", "--port", "0x4722"}, "--port"},  // the field would keep 04722
+      {{"server", "--port", "0"}, "--port"},
+      {{"server", "--port=65536"}, "--port"},
+      {{"server", "--port", "-1"}, "--port"},
+      {{"server", "--port", "+80"}, "--port"},
+      {{"server", "--port", "000005567"}, "--port"},
+      {{"client", "127.0.0.1", "--retry", "1e10"}, "--retry"},  // once cast to nanoseconds
+      {{"client", "127.0.0.1", "--retry", "86400.5"}, "--retry"},
+      {{"server", "--seconds", "1e400"}, "--seconds"},
+      {{"server", "--seconds", "inf"}, "--seconds"},
+      {{"server", "--seconds", "nan"}, "--seconds"},
+      {{"server", "--seconds", "0x10"}, "--seconds"},
+      {{"server", "--retry", "-2"}, "--retry"},
+      {{"server", "--retry", "1e-400"}, "--retry"},  // underflows to 0
+  };
+  for (const auto& [args, option] : cases) {
+    SCOPED_TRACE(Joined(args));
+    CliProcess cli(args);
+    EXPECT_EQ(cli.Wait(kWaitMs), 2);
+    ExpectOneUsageLine(cli, option);
+  }
+}
+
+// A day is the longest pause, and it is waited out, not skipped.
+TEST(CliArguments, ADayIsTheLongestPauseAndIsKept) {
+  CliProcess cli({"client", "127.0.0.1", "--port", std::to_string(peer::ClosedPort()), "--retry",
+                  "86400", "--seconds", "1.5"});
+  EXPECT_EQ(cli.Wait(kWaitMs), 0);
+  int retries = 0;
+  for (const std::string& line : cli.ErrLines()) {
+    if (line.rfind("tonewire-cli: pressing Start again in ", 0) == 0) {
+      ++retries;
+      EXPECT_EQ(line, "tonewire-cli: pressing Start again in 86400.0 s");
+    }
+  }
+  EXPECT_EQ(retries, 1) << Joined(cli.ErrLines());
 }
 
 TEST(CliDevices, ListsEachRolesDevicesWithTheChosenOneMarked) {
@@ -112,7 +163,8 @@ TEST(CliDevices, ADeviceNoEntryMatchesIsRefusedWithTheList) {
   EXPECT_FALSE(Contains(cli.OutLines(), "Running TCP server..."));
 }
 
-TEST(CliFieldErrors, ABadPortMeetsTheProgramsBoxAndEndsWithStatus1) {
+// Ports the field would refuse or change never reach it.
+TEST(CliFieldErrors, ABadPortIsAUsageErrorBeforeTheWindowOpens) {
   const std::vector<std::vector<std::string>> cases = {
       {"client", "127.0.0.1", "--port", "abc"},
       {"server", "--port", ""},
@@ -121,9 +173,8 @@ TEST(CliFieldErrors, ABadPortMeetsTheProgramsBoxAndEndsWithStatus1) {
   for (const auto& args : cases) {
     SCOPED_TRACE(Joined(args));
     CliProcess cli(args);
-    EXPECT_EQ(cli.Wait(kWaitMs), 1);
-    EXPECT_EQ(cli.ErrLines(), (std::vector<std::string>{"Error: Enter correct target port"}));
-    EXPECT_FALSE(Contains(cli.OutLines(), "Stopped"));
+    EXPECT_EQ(cli.Wait(kWaitMs), 2);
+    ExpectOneUsageLine(cli, "--port");
   }
 }
 
@@ -309,6 +360,37 @@ TEST(CliSettings, TheDesktopSettingsChangeOnlyWithSave) {
   CliProcess client({"client", "127.0.0.1", "--port", port, "-q"});
   EXPECT_EQ(client.Wait(kWaitMs), 1);  // refused
   EXPECT_EQ(ReadFile(file), kept);
+}
+
+// --save keeps the fields of the role that ran, and the default device as
+// the default, whatever its entry says today.
+TEST(CliSettings, SaveKeepsOnlyTheRunRolesFields) {
+  const std::string home = UseFreshConfigHome();
+  ASSERT_FALSE(home.empty());
+  const std::string file = home + "/tonewire/settings.conf";
+  const std::string port = std::to_string(peer::ClosedPort());
+  CliProcess client({"client", "livingroom.invalid", "--port", port, "-q", "--save"}, true);
+  EXPECT_EQ(client.Wait(kWaitMs), 1);  // no such host
+  std::string kept = ReadFile(file);
+  EXPECT_NE(kept.find("Host=sz:livingroom.invalid\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Device=sz:\n"), std::string::npos) << kept;  // the default device
+  EXPECT_EQ(kept.find("Attenuation="), std::string::npos) << kept;
+
+  CliProcess server({"server", "--port", port, "--volume", "-12", "--device", "silent", "--seconds",
+                     "0.3", "--save"});
+  EXPECT_EQ(server.Wait(kWaitMs), 0);
+  kept = ReadFile(file);
+  EXPECT_NE(kept.find("Role=dword:1\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Host=sz:livingroom.invalid\n"), std::string::npos) << kept;
+  // "silent" first matches "Default: Silent output (built-in devices only)".
+  EXPECT_NE(kept.find("Device=sz:\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;
+
+  CliProcess again({"client", "127.0.0.1", "--port", port, "-q", "--save"});
+  EXPECT_EQ(again.Wait(kWaitMs), 1);  // refused
+  kept = ReadFile(file);
+  EXPECT_NE(kept.find("Role=dword:0\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;
 }
 
 }  // namespace
