@@ -9,6 +9,7 @@
 
 #include "app/main_window.h"
 #include "core/app_state.h"
+#include "core/peer_networks.h"
 #include "res/resource.h"
 
 namespace {
@@ -137,6 +138,28 @@ std::string ChosenDeviceText(HWND window) {
   return FieldText(window, IDC_DEVICE_LIST);
 }
 
+// Where a Server listens and whom it serves: texts as tonewire-cli's
+// --listen and --allow take them. One that does not parse leaves the
+// default (every address; the local networks).
+void ApplyPeerSettings(const SettingsKey& key) {
+  ServerPeers peers;
+  std::string text;
+  std::string error;
+  if (key.Text("Listen", &text) && !text.empty()) {
+    ParseListenAddresses(text, &peers.listen, &error);
+  }
+  if (key.Text("Allow", &text) && !text.empty()) {
+    AllowedNetworks::Parse(text, &peers.allowed, &error);
+  }
+  SetServerPeers(peers);
+}
+
+void KeepPeerSettings(const SettingsKey& key) {
+  const ServerPeers peers = CurrentServerPeers();
+  key.SetText("Listen", ListenAddressesText(peers.listen));
+  key.SetText("Allow", peers.allowed.Text());
+}
+
 }  // namespace
 
 void SetSettingsUse(SettingsUse use) { settingsUse.store(use); }
@@ -156,6 +179,7 @@ void ApplyKeptSettings(HWND window) {
     SetDlgItemInt(window, IDC_TARGET_PORT, port, TRUE);
   }
   ApplyVolumeSetting(window, key);
+  ApplyPeerSettings(key);
   HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
   const LRESULT device = key.Text("Device", &text) ? FindDevice(list, text) : CB_ERR;
   if (device != CB_ERR) {
@@ -186,5 +210,8 @@ void KeepSettings(HWND window) {
   if ((server || bothRoles) && position <= 0 &&
       position >= -static_cast<LRESULT>(kMostAttenuationDb)) {
     key.SetNumber("Attenuation", static_cast<DWORD>(-position));
+  }
+  if (server || bothRoles) {
+    KeepPeerSettings(key);
   }
 }

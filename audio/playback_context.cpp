@@ -7,7 +7,9 @@
 PlaybackContext::PlaybackContext() : notifyEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 PlaybackContext::~PlaybackContext() {
-  CloseGracefully(listenSocket);
+  for (SOCKET& listener : listeners.sockets) {
+    CloseGracefully(listener);
+  }
   if (playbackBuffer != nullptr) {
     playbackBuffer->Stop();
     playbackBuffer->Release();

@@ -1,5 +1,5 @@
 // The Server run's record: playback device, the current connection's ring,
-// the listening socket and the writer's position. Made when the Server worker
+// the listening sockets and the writer's position. Made when the Server worker
 // starts; its destruction releases the socket, the buffer, the device and the
 // event, in that order.
 #pragma once
@@ -7,6 +7,8 @@
 #include <winsock2.h>
 
 #include <windows.h>
+
+#include "net/listeners.h"
 
 struct IDirectSound;
 struct IDirectSoundBuffer;
@@ -19,7 +21,7 @@ struct PlaybackContext {
 
   IDirectSound* playbackDevice = nullptr;
   IDirectSoundBuffer* playbackBuffer = nullptr;
-  SOCKET listenSocket = INVALID_SOCKET;
+  Listeners listeners;
   HANDLE notifyEvent = nullptr;  // auto-reset, signalled at the ring's notification positions
   LONG bufferBytes = 0;          // averageBytesPerSecond / 4 of the current header
   LONG writeOffset = 0;

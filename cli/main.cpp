@@ -15,6 +15,7 @@
 #include "cli/options.h"
 #include "cli/stop_signals.h"
 #include "cli/window_driver.h"
+#include "core/peer_networks.h"
 #include "run/run_commands.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -83,6 +84,9 @@ int main(int argc, char** argv) {
   if (options.command == twcli::Command::kVersion) {
     std::fputs(twcli::VersionText(), stdout);
     return 0;
+  }
+  if (options.command == twcli::Command::kServer) {
+    SetServerPeers(ServerPeers{options.listen, options.allow});
   }
   // The desktop window's settings are the user's: read never, written only
   // when asked.

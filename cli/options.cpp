@@ -78,6 +78,26 @@ bool TakeOptionValue(const std::vector<std::string>& args, size_t* index, std::s
   return true;
 }
 
+// --listen adds to the addresses of earlier ones; --allow replaces.
+bool ApplyPeerOption(const std::string& name, const std::string& value, Options* options,
+                     std::string* error) {
+  std::string why;
+  if (name == "--allow") {
+    if (!AllowedNetworks::Parse(value, &options->allow, &why)) {
+      *error = "--allow: " + why;
+      return false;
+    }
+    return true;
+  }
+  std::string all = ListenAddressesText(options->listen);
+  all.append(all.empty() ? "" : ",").append(value);
+  if (!ParseListenAddresses(all, &options->listen, &why)) {
+    *error = "--listen: " + why;
+    return false;
+  }
+  return true;
+}
+
 bool ApplyOption(const std::string& name, const std::string& value, Options* options,
                  std::string* error) {
   const bool server = options->command == Command::kServer;
@@ -96,6 +116,8 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
       return false;
     }
     options->volume = volume;
+  } else if ((name == "--listen" || name == "--allow") && server) {
+    return ApplyPeerOption(name, value, options, error);
   } else if (name == "--seconds" || name == "--retry") {
     double seconds = 0;
     if (!ParseSeconds(value, &seconds)) {
@@ -194,7 +216,8 @@ const char* VersionText() { return "tonewire-cli " TW_VERSION "\n"; }
 const char* UsageText() {
   return "Usage:\n"
          "  tonewire-cli devices capture|playback\n"
-         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [OPTIONS]\n"
+         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [--listen ADDR]\n"
+         "                     [--allow NETS] [OPTIONS]\n"
          "  tonewire-cli client HOST [--port N] [--device TEXT] [OPTIONS]\n"
          "  tonewire-cli --help | --version\n"
          "\n"
@@ -207,6 +230,11 @@ const char* UsageText() {
          "  --port N       target port, 1 to 65535 (default 5567)\n"
          "  --device TEXT  the first device whose name contains TEXT, any case\n"
          "  --volume DB    Server volume, -50 (quietest) to 0 dB (default 0)\n"
+         "  --listen ADDR  Server: listen on this address of the machine only (numeric,\n"
+         "                 repeatable or comma-separated; default every address)\n"
+         "  --allow NETS   Server: serve peers in these comma-separated networks, such as\n"
+         "                 192.168.1.0/24,fd00::/8, or any (default: loopback, private and\n"
+         "                 link-local networks; other peers are closed unread and logged)\n"
          "  --seconds S    close the window S seconds after Start (default: on SIGINT/SIGTERM)\n"
          "  --retry S      when a run ends by itself (Server gone, connection refused, an\n"
          "                 error), press Start again after S seconds, for ever; the pause\n"

@@ -3,6 +3,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "core/peer_networks.h"
 
 #include "cli/status_filter.h"
 
@@ -21,6 +24,9 @@ struct Options {
   std::optional<double> retry;        // first pause before Start again after a run ended
   Verbosity verbosity = Verbosity::kNormal;
   bool save = false;  // write the window's settings at the end, for the desktop program
+  // server: where to listen (empty: every address) and whom to serve.
+  std::vector<PeerAddress> listen;
+  AllowedNetworks allow;
 };
 
 // The version both programs print for --version.

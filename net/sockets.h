@@ -17,6 +17,8 @@
 
 #include <chrono>
 
+#include "core/peer_networks.h"
+
 // A live Client sends about 176 kB/s without a pause, so a peer that moves no
 // byte either way for this long is taken to be gone (its host switched off,
 // its cable pulled): the connection is given up instead of held for ever.
@@ -57,6 +59,11 @@ bool OpenConnection(SOCKET& holder, const char* host, int port);
 // Clients too, or IPv4 alone where the machine has no IPv6. The socket
 // stays in holder whatever the result. Reports nothing.
 bool OpenListener(SOCKET& holder, int port);
+
+// A configured listening socket in holder, SO_REUSEADDR, bound to the one
+// address (an IPv4-mapped one as IPv4) and the low 16 bits of port, backlog
+// 5. The socket stays in holder whatever the result. Reports nothing.
+bool OpenListenerOn(SOCKET& holder, const PeerAddress& address, int port);
 
 // Shuts the socket down, drains what is readable without waiting, closes it
 // and sets the holder to INVALID_SOCKET. Nothing for a holder that has none.

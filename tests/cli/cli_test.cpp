@@ -88,6 +88,8 @@ TEST(CliArguments, BadArgumentsGiveTheUsageAndStatus2) {
       {"server", "--retry", "0"},
       {"client", "127.0.0.1", "--retry", "soon"},
       {"server", "-x"},
+      {"client", "127.0.0.1", "--allow", "any"},
+      {"client", "127.0.0.1", "--listen", "127.0.0.1"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(Joined(args));
@@ -115,6 +117,11 @@ TEST(CliArguments, OutOfRangePortsAndDurationsNameTheOption) {
       {{"server", "--seconds", "0x10"}, "--seconds"},
       {{"server", "--retry", "-2"}, "--retry"},
       {{"server", "--retry", "1e-400"}, "--retry"},  // underflows to 0
+      {{"server", "--allow", "10.0.0.0/33"}, "--allow"},
+      {{"server", "--allow", "192.168.1.0/24,"}, "--allow"},
+      {{"server", "--allow", "everyone"}, "--allow"},
+      {{"server", "--listen", "localhost"}, "--listen"},
+      {{"server", "--listen", "127.0.0.1", "--listen", "::ffff:127.0.0.1"}, "--listen"},
   };
   for (const auto& [args, option] : cases) {
     SCOPED_TRACE(Joined(args));
@@ -386,11 +393,46 @@ TEST(CliSettings, SaveKeepsOnlyTheRunRolesFields) {
   EXPECT_NE(kept.find("Device=sz:\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;
 
+  EXPECT_NE(kept.find("Allow=sz:127.0.0.0/8,::1/128,10.0.0.0/8,"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Listen=sz:\n"), std::string::npos) << kept;
+
+  CliProcess chosen({"server", "--port", port, "--volume", "-12", "--listen", "127.0.0.1",
+                     "--allow", "192.168.1.0/24", "--seconds", "0.3", "--save"});
+  EXPECT_EQ(chosen.Wait(kWaitMs), 0);
+  kept = ReadFile(file);
+  EXPECT_NE(kept.find("Allow=sz:192.168.1.0/24\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Listen=sz:127.0.0.1\n"), std::string::npos) << kept;
+
   CliProcess again({"client", "127.0.0.1", "--port", port, "-q", "--save"});
   EXPECT_EQ(again.Wait(kWaitMs), 1);  // refused
   kept = ReadFile(file);
   EXPECT_NE(kept.find("Role=dword:0\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Allow=sz:192.168.1.0/24\n"), std::string::npos) << kept;
+}
+
+// A peer outside the allowed networks is closed before a byte is read: no
+// status, no box, one log line however often it knocks.
+TEST(CliPeers, ALoopbackPeerLeftOutOfTheAllowListIsRefusedUnread) {
+  const int port = peer::ClosedPort();
+  CliProcess server({"server", "--port", std::to_string(port), "--allow", "192.168.0.0/16"});
+  ASSERT_TRUE(server.WaitForOutLine("Wait for incoming...", kWaitMs));
+  const std::string header(32, 'x');  // junk: read, it would show "Got junk"
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const int knock = peer::Connect(port);
+    ASSERT_GE(knock, 0);
+    peer::SendAll(knock, header.data(), header.size());
+    char byte = 0;
+    EXPECT_LE(peer::Receive(knock, &byte, 1, kWaitMs), 0);  // closed: an end or a reset
+    peer::Close(knock);
+  }
+  server.Signal(SIGINT);
+  EXPECT_EQ(server.Wait(kWaitMs), 0);
+  EXPECT_EQ(server.ErrLines(), (std::vector<std::string>{"Refused a connection from 127.0.0.1 "
+                                                         "(not in the allowed networks)"}));
+  for (const std::string& line : server.OutLines()) {
+    EXPECT_TRUE(line.rfind("Got ", 0) != 0 && line != "Playback") << line;
+  }
 }
 
 }  // namespace
