@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -432,6 +436,80 @@ TEST(CliPeers, ALoopbackPeerLeftOutOfTheAllowListIsRefusedUnread) {
                                                          "(not in the allowed networks)"}));
   for (const std::string& line : server.OutLines()) {
     EXPECT_TRUE(line.rfind("Got ", 0) != 0 && line != "Playback") << line;
+  }
+}
+
+// A stream header for 9 channels, which the sound device refuses: every
+// connection that sends it costs the Server a status line or two and a box.
+std::string NineChannelHeader() {
+  std::string header = "VORTELIN";
+  for (std::uint32_t field : {44100u, 9u, 16u, 44100u * 18u, 18u, 24576u}) {
+    for (int shift = 0; shift < 32; shift += 8) {
+      header.push_back(static_cast<char>(field >> shift));
+    }
+  }
+  return header;
+}
+
+// One peer connecting in a loop, for 10 s: the Server's log gets a few
+// lines and counts, with and without -q, and a real Client is still served.
+TEST(CliFlood, APeerConnectingInALoopCostsAFewLinesAndARealClientIsServed) {
+  constexpr auto kFlood = std::chrono::seconds(10);
+  constexpr int kFloodThreads = 16;
+  const std::string header = NineChannelHeader();
+  for (bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "-q" : "normal");
+    const std::string port = std::to_string(peer::ClosedPort());
+    std::vector<std::string> args = {"server", "--port", port};
+    if (quiet) {
+      args.push_back("-q");
+    }
+    CliProcess server(args);
+    ASSERT_TRUE(quiet || server.WaitForOutLine("Wait for incoming...", kWaitMs));
+    // Several connecting threads keep the listen queue full: a connect
+    // that finds it full waits a second for its SYN to be sent again.
+    std::atomic<int> connections{0};
+    const auto end = std::chrono::steady_clock::now() + kFlood;
+    std::vector<std::thread> flood;
+    for (int i = 0; i < kFloodThreads; ++i) {
+      flood.emplace_back([&] {
+        while (std::chrono::steady_clock::now() < end) {
+          const int knock = peer::Connect(std::stoi(port));
+          if (knock >= 0) {
+            peer::SendAll(knock, header.data(), header.size());
+            peer::Close(knock);
+            ++connections;
+          }
+        }
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    CliProcess client({"client", "127.0.0.1", "--port", port, "--seconds", "3"});
+    EXPECT_EQ(client.Wait(kWaitMs), 0);
+    EXPECT_TRUE(Contains(client.OutLines(), "Transmitting")) << Joined(client.OutLines());
+    for (std::thread& each : flood) {
+      each.join();
+    }
+    const size_t lines = server.OutLines().size() + server.ErrLines().size();
+    EXPECT_LE(lines, 20u) << Joined(server.OutLines()) << Joined(server.ErrLines());
+    // Each connection used to print two status lines and a box.
+    EXPECT_GT(connections.load(), 30) << "not much of a flood";
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(kWaitMs), 0);
+    std::printf("%s: %d connections in 10 s, %zu lines\n", quiet ? "-q" : "normal",
+                connections.load(), lines);
+    // The refused format is told, with a count of the boxes held back.
+    const std::vector<std::string> err = server.ErrLines();
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err[0], "Error 0x88780064 in CreateSoundBuffer: DSERR_BADFORMAT");
+    EXPECT_NE(err.back().find(" more times in "), std::string::npos) << Joined(err);
+    if (!quiet) {
+      bool played = false;  // the real Client's sound, summed up
+      for (const std::string& line : server.OutLines()) {
+        played = played || line.rfind("Received ", 0) == 0;
+      }
+      EXPECT_TRUE(played) << Joined(server.OutLines());
+    }
   }
 }
 
