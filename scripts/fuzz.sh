@@ -4,26 +4,29 @@
 #
 #   scripts/fuzz.sh [SECONDS]
 #
-# SECONDS (default 60) is shared: a third for the header decoder, the rest
-# for whole connections to a Server run (loopback only). Prints libFuzzer's
-# final figures; fails when a fuzzer finds a crash, a leak or a sanitizer
-# report. A finding is saved as build/fuzz/crash-* for replay
+# SECONDS (default 60) is shared: a sixth each for the header decoder, the
+# settings file and the command line, the rest for whole connections to a
+# Server run (loopback only; "Silent output" takes sound as fast as it is
+# written in this build). Prints libFuzzer's final figures (executions per
+# second, coverage); fails when a fuzzer finds a crash, a leak or a
+# sanitizer report. A finding is saved as build/fuzz/crash-* for replay
 # (build/fuzz/fuzz/TARGET FILE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 total=${1:-60}
-header_seconds=$((total / 3))
-connection_seconds=$((total - header_seconds))
+small_seconds=$((total / 6))
+connection_seconds=$((total - 3 * small_seconds))
 build=build/fuzz
 
 CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTW_SANITIZE=address -DTW_FUZZ=ON -DTW_BUILD_TESTS=OFF -DTW_BUILD_QT=OFF >/dev/null
-cmake --build "$build" --target header_fuzzer connection_fuzzer -j "$(nproc)"
+cmake --build "$build" --target header_fuzzer connection_fuzzer settings_fuzzer options_fuzzer \
+  -j "$(nproc)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp -r fuzz/corpus/header fuzz/corpus/connection "$work/"
+cp -r fuzz/corpus/header fuzz/corpus/connection fuzz/corpus/settings fuzz/corpus/options "$work/"
 
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run() {
@@ -34,11 +37,18 @@ run() {
     -print_final_stats=1 -artifact_prefix="$build/crash-$target-" "$work/$corpus" \
     >"$log" 2>&1 || status=$?
   grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::|^Done ' "$log" || true
+  # Executions per second over the whole run, and the edges covered.
+  awk '/^stat::number_of_executed_units/ {runs = $2}
+       /^#[0-9]+[[:space:]]+DONE/ {for (i = 1; i <= NF; ++i) if ($i == "cov:") cov = $(i + 1)}
+       END {if (runs != "") printf "%s: %d executions, %.0f/s, coverage %s edges\n", target, runs, runs / seconds, cov}' \
+    target="$target" seconds="$seconds" "$log"
   if [ "$status" -ne 0 ]; then
     tail -n 80 "$log"
     echo "$target found a fault (exit status $status)"
   fi
   return "$status"
 }
-run header_fuzzer "$header_seconds" 32 header
+run header_fuzzer "$small_seconds" 32 header
+run settings_fuzzer "$small_seconds" 4096 settings
+run options_fuzzer "$small_seconds" 512 options
 run connection_fuzzer "$connection_seconds" 4096 connection
