@@ -78,9 +78,12 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
   }
 
  private:
+  // At most half the ring per tick, as a device's period is: a cursor that
+  // moved a whole ring would look to the program as if it had not moved.
   void TakeQueued() {
     const DWORD frameBytes = ring_.format().nBlockAlign;
-    const auto queued = static_cast<DWORD>(std::min<std::uint64_t>(ring_.Queued(), ring_.size()));
+    const auto queued =
+        static_cast<DWORD>(std::min<std::uint64_t>(ring_.Queued(), ring_.size() / 2));
     const DWORD frames = (queued + frameBytes - 1) / frameBytes;
     for (DWORD moved = 0; moved < frames; moved += chunkFrames_) {
       Move(std::min(chunkFrames_, frames - moved));
