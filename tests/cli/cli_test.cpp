@@ -469,6 +469,7 @@ TEST(CliFlood, APeerConnectingInALoopCostsAFewLinesAndARealClientIsServed) {
     // Several connecting threads keep the listen queue full: a connect
     // that finds it full waits a second for its SYN to be sent again.
     std::atomic<int> connections{0};
+    const size_t linesBefore = server.OutLines().size() + server.ErrLines().size();
     const auto end = std::chrono::steady_clock::now() + kFlood;
     std::vector<std::thread> flood;
     for (int i = 0; i < kFloodThreads; ++i) {
@@ -490,7 +491,7 @@ TEST(CliFlood, APeerConnectingInALoopCostsAFewLinesAndARealClientIsServed) {
     for (std::thread& each : flood) {
       each.join();
     }
-    const size_t lines = server.OutLines().size() + server.ErrLines().size();
+    const size_t lines = server.OutLines().size() + server.ErrLines().size() - linesBefore;
     EXPECT_LE(lines, 20u) << Joined(server.OutLines()) << Joined(server.ErrLines());
     // Each connection used to print two status lines and a box.
     EXPECT_GT(connections.load(), 30) << "not much of a flood";
@@ -502,7 +503,7 @@ TEST(CliFlood, APeerConnectingInALoopCostsAFewLinesAndARealClientIsServed) {
     const std::vector<std::string> err = server.ErrLines();
     ASSERT_FALSE(err.empty());
     EXPECT_EQ(err[0], "Error 0x88780064 in CreateSoundBuffer: DSERR_BADFORMAT");
-    EXPECT_NE(err.back().find(" more times in "), std::string::npos) << Joined(err);
+    EXPECT_NE(err.back().find(" more time"), std::string::npos) << Joined(err);
     if (!quiet) {
       bool played = false;  // the real Client's sound, summed up
       for (const std::string& line : server.OutLines()) {
