@@ -78,13 +78,16 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
   }
 
  private:
-  // At most half the ring per tick, as a device's period is: a cursor that
+  // What was written, and a chunk at the least, as a device's cursor never
+  // stands still (a drain waits for it to pass the end of the sound); at
+  // most half the ring per tick, as a device's period is: a cursor that
   // moved a whole ring would look to the program as if it had not moved.
   void TakeQueued() {
     const DWORD frameBytes = ring_.format().nBlockAlign;
-    const auto queued =
-        static_cast<DWORD>(std::min<std::uint64_t>(ring_.Queued(), ring_.size() / 2));
-    const DWORD frames = (queued + frameBytes - 1) / frameBytes;
+    const std::uint64_t wanted =
+        std::max<std::uint64_t>(ring_.Queued(), std::uint64_t{chunkFrames_} * frameBytes);
+    const auto bytes = static_cast<DWORD>(std::min<std::uint64_t>(wanted, ring_.size() / 2));
+    const DWORD frames = std::max<DWORD>((bytes + frameBytes - 1) / frameBytes, 1);
     for (DWORD moved = 0; moved < frames; moved += chunkFrames_) {
       Move(std::min(chunkFrames_, frames - moved));
     }
