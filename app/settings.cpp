@@ -9,6 +9,7 @@
 
 #include "app/main_window.h"
 #include "core/app_state.h"
+#include "core/peer_networks.h"
 #include "res/resource.h"
 
 namespace {
@@ -76,10 +77,18 @@ class SettingsKey {
   HKEY key_ = nullptr;
 };
 
-// The entry with exactly this text, or CB_ERR.
+// The entry with exactly this text, or CB_ERR. An empty text stands for the
+// default device, whose entry has no GUID and a text that names whatever is
+// the default today ("Default: Speakers").
 LRESULT FindDevice(HWND list, const std::string& text) {
   const LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
   for (LRESULT index = 0; index < count; ++index) {
+    if (text.empty()) {
+      if (SendMessageA(list, CB_GETITEMDATA, static_cast<WPARAM>(index), 0) == 0) {
+        return index;
+      }
+      continue;
+    }
     const LRESULT length = SendMessageA(list, CB_GETLBTEXTLEN, index, 0);
     if (length < 0 || static_cast<size_t>(length) != text.size()) {
       continue;
@@ -118,6 +127,39 @@ std::string FieldText(HWND window, int id) {
   return text;
 }
 
+// The chosen entry's text, empty for the default device; the field's text
+// when no entry is chosen.
+std::string ChosenDeviceText(HWND window) {
+  HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
+  const LRESULT index = SendMessageA(list, CB_GETCURSEL, 0, 0);
+  if (index != CB_ERR && SendMessageA(list, CB_GETITEMDATA, static_cast<WPARAM>(index), 0) == 0) {
+    return std::string();
+  }
+  return FieldText(window, IDC_DEVICE_LIST);
+}
+
+// Where a Server listens and whom it serves: texts as tonewire-cli's
+// --listen and --allow take them. One that does not parse leaves the
+// default (every address; the local networks).
+void ApplyPeerSettings(const SettingsKey& key) {
+  ServerPeers peers;
+  std::string text;
+  std::string error;
+  if (key.Text("Listen", &text) && !text.empty()) {
+    ParseListenAddresses(text, &peers.listen, &error);
+  }
+  if (key.Text("Allow", &text) && !text.empty()) {
+    AllowedNetworks::Parse(text, &peers.allowed, &error);
+  }
+  SetServerPeers(peers);
+}
+
+void KeepPeerSettings(const SettingsKey& key) {
+  const ServerPeers peers = CurrentServerPeers();
+  key.SetText("Listen", ListenAddressesText(peers.listen));
+  key.SetText("Allow", peers.allowed.Text());
+}
+
 }  // namespace
 
 void SetSettingsUse(SettingsUse use) { settingsUse.store(use); }
@@ -137,6 +179,7 @@ void ApplyKeptSettings(HWND window) {
     SetDlgItemInt(window, IDC_TARGET_PORT, port, TRUE);
   }
   ApplyVolumeSetting(window, key);
+  ApplyPeerSettings(key);
   HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
   const LRESULT device = key.Text("Device", &text) ? FindDevice(list, text) : CB_ERR;
   if (device != CB_ERR) {
@@ -150,16 +193,25 @@ void KeepSettings(HWND window) {
     return;
   }
   const bool server = IsDlgButtonChecked(window, IDC_SERVER) == BST_CHECKED;
+  // A window driven by another program keeps only its role's fields: a
+  // Server run leaves the Client's host alone, a Client run the volume.
+  const bool bothRoles = settingsUse.load() == SettingsUse::kReadWrite;
   key.SetNumber("Role", server ? kRoleServer : kRoleClient);
-  key.SetText("Host", FieldText(window, IDC_TARGET_HOST));
+  if (!server || bothRoles) {
+    key.SetText("Host", FieldText(window, IDC_TARGET_HOST));
+  }
   BOOL portRead = FALSE;
   const UINT port = GetDlgItemInt(window, IDC_TARGET_PORT, &portRead, FALSE);
   if (portRead && port >= 1 && port <= kHighestPort) {
     key.SetNumber("Port", port);
   }
-  key.SetText("Device", FieldText(window, IDC_DEVICE_LIST));
+  key.SetText("Device", ChosenDeviceText(window));
   const LRESULT position = SendMessageA(GetDlgItem(window, IDC_VOLUME), TBM_GETPOS, 0, 0);
-  if (position <= 0 && position >= -static_cast<LRESULT>(kMostAttenuationDb)) {
+  if ((server || bothRoles) && position <= 0 &&
+      position >= -static_cast<LRESULT>(kMostAttenuationDb)) {
     key.SetNumber("Attenuation", static_cast<DWORD>(-position));
+  }
+  if (server || bothRoles) {
+    KeepPeerSettings(key);
   }
 }

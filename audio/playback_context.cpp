@@ -8,7 +8,9 @@ PlaybackContext::PlaybackContext() : notifyEvent(CreateEventA(nullptr, FALSE, FA
 
 PlaybackContext::~PlaybackContext() {
   CloseGracefully(connectionSocket);
-  CloseGracefully(listenSocket);
+  for (SOCKET& listener : listeners.sockets) {
+    CloseGracefully(listener);
+  }
   if (playbackBuffer != nullptr) {
     playbackBuffer->Stop();
     playbackBuffer->Release();

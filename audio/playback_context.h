@@ -1,5 +1,5 @@
 // The Server run's record: playback device, the current connection's ring,
-// the listening socket, the connection being served and the writer's
+// the listening sockets, the connection being served and the writer's
 // position. Made when the Server worker starts; its destruction releases the
 // sockets, the buffer, the device and the event, in that order, as the
 // Client run's record does.
@@ -8,6 +8,8 @@
 #include <winsock2.h>
 
 #include <windows.h>
+
+#include "net/listeners.h"
 
 struct IDirectSound;
 struct IDirectSoundBuffer;
@@ -20,7 +22,7 @@ struct PlaybackContext {
 
   IDirectSound* playbackDevice = nullptr;
   IDirectSoundBuffer* playbackBuffer = nullptr;
-  SOCKET listenSocket = INVALID_SOCKET;
+  Listeners listeners;
   SOCKET connectionSocket = INVALID_SOCKET;  // the one accept() gave; closed on every way out
   HANDLE notifyEvent = nullptr;  // auto-reset, signalled at the ring's notification positions
   LONG bufferBytes = 0;          // averageBytesPerSecond / 4 of the current header

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "audio/ring_span.h"
@@ -12,7 +13,8 @@ namespace {
 
 constexpr DWORD kRoomWaitMs = 500;
 constexpr DWORD kDrainStepMs = 10;
-constexpr int kDrainSteps = 100;  // a second: the quarter-second ring, the tail and slack
+// The quarter-second ring, the tail and slack.
+constexpr std::chrono::milliseconds kLongestDrain{1000};
 
 WAVEFORMATEX FormatOf(const StreamHeader& header) {
   WAVEFORMATEX format{};
@@ -235,11 +237,14 @@ bool DrainPlaybackRing(PlaybackContext& context) {
   LONG left = context.writeOffset - static_cast<LONG>(play);
   left = (left < 0 ? left + context.bufferBytes : left) +
          static_cast<LONG>(appState.currentHeader.Get().averageBytesPerSecond) / 10;
-  for (int step = 0; step < kDrainSteps && !StopRequested(); ++step) {
+  const auto giveUpAt = std::chrono::steady_clock::now() + kLongestDrain;
+  while (!StopRequested() && std::chrono::steady_clock::now() < giveUpAt) {
     if (!TopUpWithSilence(context, play, write)) {
       return false;
     }
-    Sleep(kDrainStepMs);
+    // Wakes as the cursor passes a notification position (an eighth of the
+    // ring), or after a step at the latest.
+    WaitForSingleObject(context.notifyEvent, kDrainStepMs);
     const DWORD last = play;
     if (FAILED(context.playbackBuffer->GetCurrentPosition(&play, &write)) || play == write) {
       return false;

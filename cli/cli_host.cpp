@@ -174,15 +174,23 @@ void CliHost::WindowDestroyed(HWND window) {
 }
 
 // Printed before it is counted: once the driver sees the count, the line is out.
+// A box per connection is limited as status texts are, on stderr in every
+// mode: a peer must not be able to fill a log with refused headers.
 void CliHost::MessageBoxOpened(const std::shared_ptr<twplat::MessageBoxRecord>& box) {
   const bool info = IsClientInfoBox(*box, uiThread_);
-  if (info) {
-    if (!quiet_) {
-      console_.Line(stdout, box->text());
+  std::vector<std::string> lines;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (info && !quiet_) {
+      lines = filter_.TakeLine(box->text(), NowMs());
+    } else if (!info) {
+      lines = boxLines_.Take(
+          box->caption() + ": " + WithoutTrailingBreaks(box->text()) + LinuxCause(box->caption()),
+          NowMs());
     }
-  } else {
-    console_.Line(stderr, box->caption() + ": " + WithoutTrailingBreaks(box->text()) +
-                              LinuxCause(box->caption()));
+  }
+  for (const std::string& line : lines) {
+    console_.Line(info ? stdout : stderr, line);
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -201,15 +209,37 @@ void CliHost::MessageBoxOpened(const std::shared_ptr<twplat::MessageBoxRecord>& 
 
 void CliHost::MarkProgramEnded() {
   std::vector<std::string> owed;
+  std::vector<std::string> owedBoxes;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     owed = filter_.Flush(NowMs());
+    owedBoxes = boxLines_.Flush(NowMs());
     view_.programEnded = true;
   }
-  for (const std::string& line : owed) {
+  PrintLines(owed, owedBoxes);
+  changed_.notify_all();
+}
+
+void CliHost::PrintDueSummaries() {
+  std::vector<std::string> due;
+  std::vector<std::string> dueBoxes;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (printStatus_) {
+      due = filter_.Due(NowMs());
+    }
+    dueBoxes = boxLines_.Due(NowMs());
+  }
+  PrintLines(due, dueBoxes);
+}
+
+void CliHost::PrintLines(const std::vector<std::string>& out, const std::vector<std::string>& err) {
+  for (const std::string& line : out) {
     console_.Line(stdout, line);
   }
-  changed_.notify_all();
+  for (const std::string& line : err) {
+    console_.Line(stderr, line);
+  }
 }
 
 void CliHost::Wake() {

@@ -17,8 +17,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "cli/console.h"
+#include "cli/line_limiter.h"
 #include "cli/status_filter.h"
 #include "platform/win32/host.h"
 
@@ -63,6 +65,9 @@ class CliHost : public twplat::Host {
 
   // Prints the status summary still owed, then lets the driver see the end.
   void MarkProgramEnded();
+  // Prints the summaries of repeated lines whose period has ended; the
+  // driver calls it at least once a second.
+  void PrintDueSummaries();
 
   // Has WaitFor ask its condition again (a stop signal arrived).
   void Wake();
@@ -82,6 +87,7 @@ class CliHost : public twplat::Host {
   void ControlChanged(int id, twplat::WindowChange what, const twplat::WindowState& before,
                       const twplat::WindowState& after);
   void PrintStatus(const std::string& text);
+  void PrintLines(const std::vector<std::string>& out, const std::vector<std::string>& err);
 
   Console& console_;
   const bool printStatus_;
@@ -91,7 +97,8 @@ class CliHost : public twplat::Host {
   mutable std::condition_variable changed_;
   std::map<HWND, Known> windows_;
   WindowView view_;
-  StatusFilter filter_;  // under mutex_
+  StatusFilter filter_;   // under mutex_
+  LineLimiter boxLines_;  // under mutex_
 };
 
 }  // namespace twcli

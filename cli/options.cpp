@@ -1,7 +1,7 @@
 #include "cli/options.h"
 
+#include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -21,11 +21,24 @@ bool ParseVolume(const std::string& text, int* volume) {
   return true;
 }
 
+// A day: the longest pause or run a user means; longer texts ("1e10") are
+// typing errors, and a bound keeps the seconds exact as clock ticks.
+constexpr double kLongestSeconds = 86400;
+constexpr unsigned long kHighestPort = 65535;
+
+// Plain decimal seconds ("2", "0.5", "1.5e2"): no sign, hexadecimal, "inf"
+// or "nan", above 0 and at most kLongestSeconds.
 bool ParseSeconds(const std::string& text, double* seconds) {
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && c != 'e' && c != 'E' &&
+        c != '-') {
+      return false;
+    }
+  }
   char* end = nullptr;
   errno = 0;
   double value = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value) || value <= 0) {
+  if (text.empty() || *end != '\0' || errno != 0 || !(value > 0) || value > kLongestSeconds) {
     return false;
   }
   *seconds = value;
@@ -34,6 +47,21 @@ bool ParseSeconds(const std::string& text, double* seconds) {
 
 // An announced name is one DNS label.
 bool ValidInstanceName(const std::string& text) { return !text.empty() && text.size() <= 63; }
+
+// Digits only, 1..65535: the port field would keep the digits of "0x4722"
+// and listen on 4722.
+bool IsPortText(const std::string& text) {
+  if (text.empty() || text.size() > 5) {
+    return false;
+  }
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) {
+      return false;
+    }
+  }
+  const unsigned long port = std::strtoul(text.c_str(), nullptr, 10);
+  return port >= 1 && port <= kHighestPort;
+}
 
 // Splits "--name=value" and "--name value"; false when the value is missing.
 bool TakeOptionValue(const std::vector<std::string>& args, size_t* index, std::string* name,
@@ -53,10 +81,34 @@ bool TakeOptionValue(const std::vector<std::string>& args, size_t* index, std::s
   return true;
 }
 
+// --listen adds to the addresses of earlier ones; --allow replaces.
+bool ApplyPeerOption(const std::string& name, const std::string& value, Options* options,
+                     std::string* error) {
+  std::string why;
+  if (name == "--allow") {
+    if (!AllowedNetworks::Parse(value, &options->allow, &why)) {
+      *error = "--allow: " + why;
+      return false;
+    }
+    return true;
+  }
+  std::string all = ListenAddressesText(options->listen);
+  all.append(all.empty() ? "" : ",").append(value);
+  if (!ParseListenAddresses(all, &options->listen, &why)) {
+    *error = "--listen: " + why;
+    return false;
+  }
+  return true;
+}
+
 bool ApplyOption(const std::string& name, const std::string& value, Options* options,
                  std::string* error) {
   const bool server = options->command == Command::kServer;
   if (name == "--port") {
+    if (!IsPortText(value)) {
+      *error = "--port takes a whole number from 1 to 65535, not \"" + value + "\"";
+      return false;
+    }
     options->port = value;
   } else if (name == "--device") {
     options->device = value;
@@ -67,10 +119,13 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
       return false;
     }
     options->volume = volume;
+  } else if ((name == "--listen" || name == "--allow") && server) {
+    return ApplyPeerOption(name, value, options, error);
   } else if (name == "--seconds" || name == "--retry") {
     double seconds = 0;
     if (!ParseSeconds(value, &seconds)) {
-      *error = name + " takes a number of seconds above 0";
+      *error = name + " takes a number of seconds above 0 and at most 86400 (a day), not \"" +
+               value + "\"";
       return false;
     }
     (name == "--seconds" ? options->seconds : options->retry) = seconds;
@@ -138,7 +193,8 @@ bool ParseServers(const std::vector<std::string>& args, Options* options, std::s
     }
     double seconds = 0;
     if (!ParseSeconds(value, &seconds)) {
-      *error = "--seconds takes a number of seconds above 0";
+      *error = "--seconds takes a number of seconds above 0 and at most 86400 (a day), not \"" +
+               value + "\"";
       return false;
     }
     options->seconds = seconds;
@@ -194,7 +250,8 @@ const char* VersionText() { return "tonewire-cli " TW_VERSION "\n"; }
 const char* UsageText() {
   return "Usage:\n"
          "  tonewire-cli devices capture|playback\n"
-         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [OPTIONS]\n"
+         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [--listen ADDR]\n"
+         "                     [--allow NETS] [OPTIONS]\n"
          "  tonewire-cli client HOST [--port N] [--device TEXT] [OPTIONS]\n"
          "  tonewire-cli servers [--seconds S]\n"
          "  tonewire-cli --help | --version\n"
@@ -208,10 +265,15 @@ const char* UsageText() {
          "  servers   lists the Servers announced on the local network: name, host,\n"
          "            address, port; with --seconds, listens that long\n"
          "\n"
-         "  --port N       target port, typed into the port field (default 5567; a Client\n"
-         "                 given a Server's announced name: the port it announced)\n"
+         "  --port N       target port, 1 to 65535 (default 5567; a Client given a\n"
+         "                 Server's announced name: the port it announced)\n"
          "  --device TEXT  the first device whose name contains TEXT, any case\n"
          "  --volume DB    Server volume, -50 (quietest) to 0 dB (default 0)\n"
+         "  --listen ADDR  Server: listen on this address of the machine only (numeric,\n"
+         "                 repeatable or comma-separated; default every address)\n"
+         "  --allow NETS   Server: serve peers in these comma-separated networks, such as\n"
+         "                 192.168.1.0/24,fd00::/8, or any (default: loopback, private and\n"
+         "                 link-local networks; other peers are closed unread and logged)\n"
          "  --seconds S    close the window S seconds after Start (default: on SIGINT/SIGTERM)\n"
          "  --retry S      when a run ends by itself (Server gone, connection refused, an\n"
          "                 error), press Start again after S seconds, for ever; the pause\n"
@@ -221,6 +283,7 @@ const char* UsageText() {
          "                 desktop window's settings (by default they are left alone)\n"
          "  -q             print error lines only\n"
          "  -v             print every status text, also on a pipe\n"
+         "  Seconds are decimal numbers above 0, at most 86400 (a day).\n"
          "\n"
          "Status texts go to stdout, message boxes to stderr as CAPTION: TEXT, followed by\n"
          "the Linux wording of the cause where there is one, e.g. (connection refused).\n"

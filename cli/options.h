@@ -3,6 +3,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "core/peer_networks.h"
 
 #include "cli/status_filter.h"
 
@@ -22,6 +25,9 @@ struct Options {
   Verbosity verbosity = Verbosity::kNormal;
   bool save = false;  // write the window's settings at the end, for the desktop program
   std::optional<std::string> name;  // server: the name it is announced under
+  // server: where to listen (empty: every address) and whom to serve.
+  std::vector<PeerAddress> listen;
+  AllowedNetworks allow;
 };
 
 // The version both programs print for --version.

@@ -18,6 +18,7 @@
 #include "cli/servers_command.h"
 #include "cli/stop_signals.h"
 #include "cli/window_driver.h"
+#include "core/peer_networks.h"
 #include "discovery/host_discovery.h"
 #include "run/run_commands.h"
 
@@ -78,7 +79,8 @@ int RunProgram(int argc, char** argv) {
   twcli::Options options;
   std::string error;
   if (!twcli::ParseOptions(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "tonewire-cli: %s\n%s", error.c_str(), twcli::UsageText());
+    // One line, so that a service's log says what to mend.
+    std::fprintf(stderr, "tonewire-cli: %s (tonewire-cli --help shows the usage)\n", error.c_str());
     return 2;
   }
   if (options.command == twcli::Command::kHelp) {
@@ -91,6 +93,9 @@ int RunProgram(int argc, char** argv) {
   }
   if (options.command == twcli::Command::kServers) {
     return twcli::ListServers(options.seconds);
+  }
+  if (options.command == twcli::Command::kServer) {
+    SetServerPeers(ServerPeers{options.listen, options.allow});
   }
   // The desktop window's settings are the user's: read never, written only
   // when asked.

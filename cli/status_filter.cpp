@@ -1,6 +1,7 @@
 #include "cli/status_filter.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace twcli {
 namespace {
@@ -32,8 +33,10 @@ std::vector<std::string> StatusFilter::Take(const std::string& status, std::uint
   last_ = status;
   std::uint64_t bytes = 0;
   if (!summarise_ || verbosity_ == Verbosity::kVerbose || !ParseReceived(status, &bytes)) {
-    std::vector<std::string> lines = Flush(nowMs);
-    lines.push_back(status);
+    std::vector<std::string> lines = FlushReceived(nowMs);
+    for (std::string& line : TakeLine(status, nowMs)) {
+      lines.push_back(std::move(line));
+    }
     return lines;
   }
   if (!counting_) {
@@ -53,13 +56,28 @@ std::vector<std::string> StatusFilter::Take(const std::string& status, std::uint
   return lines;
 }
 
-std::vector<std::string> StatusFilter::Flush(std::uint64_t nowMs) {
+std::vector<std::string> StatusFilter::FlushReceived(std::uint64_t nowMs) {
   const bool owed = counting_ && bytes_ > 0;
   counting_ = false;
   if (!owed) {
     return {};
   }
   return {Summary(nowMs)};
+}
+
+std::vector<std::string> StatusFilter::Flush(std::uint64_t nowMs) {
+  std::vector<std::string> lines = FlushReceived(nowMs);
+  for (std::string& line : repeats_.Flush(nowMs)) {
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::vector<std::string> StatusFilter::TakeLine(const std::string& line, std::uint64_t nowMs) {
+  if (!summarise_ || verbosity_ == Verbosity::kVerbose) {
+    return {line};
+  }
+  return repeats_.Take(line, nowMs);
 }
 
 std::string StatusFilter::Summary(std::uint64_t nowMs) {

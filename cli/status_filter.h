@@ -3,7 +3,9 @@
 // second); on a pipe or in a log those become one summary line at most
 // every 10 s, with the bytes and the rate, and any summary still owed is
 // printed before the next other status. Every other change is printed as
-// it comes. Verbose output and a terminal get every text.
+// it comes, unless it repeats faster than a log can take (a peer
+// connecting in a loop): see LineLimiter. Verbose output and a terminal get
+// every text.
 //
 // Thread contract: none; the caller orders the calls (CliHost, under its lock).
 #pragma once
@@ -11,6 +13,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "cli/line_limiter.h"
 
 namespace twcli {
 
@@ -33,8 +37,15 @@ class StatusFilter {
   // The summary still owed, if any (at the end of the program).
   std::vector<std::string> Flush(std::uint64_t nowMs);
 
+  // Another line for stdout that a peer can repeat (the "Client Info" text):
+  // limited as status texts are.
+  std::vector<std::string> TakeLine(const std::string& line, std::uint64_t nowMs);
+  // Summaries of repeated lines whose period has ended.
+  std::vector<std::string> Due(std::uint64_t nowMs) { return repeats_.Due(nowMs); }
+
  private:
   std::string Summary(std::uint64_t nowMs);
+  std::vector<std::string> FlushReceived(std::uint64_t nowMs);
 
   const Verbosity verbosity_;
   const bool summarise_;
@@ -42,6 +53,7 @@ class StatusFilter {
   bool counting_ = false;
   std::uint64_t bytes_ = 0;
   std::uint64_t sinceMs_ = 0;
+  LineLimiter repeats_;  // other texts, on a pipe or in a log
 };
 
 }  // namespace twcli

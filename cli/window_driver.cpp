@@ -67,6 +67,7 @@ class Driver {
   // It sleeps until a change or a signal wakes it, or the run's deadline.
   Outcome Await(const Condition& done) {
     for (;;) {
+      host_.PrintDueSummaries();
       Outcome outcome = Outcome::kStop;
       const bool woke = host_.WaitFor(
           [&](const WindowView& view) {
@@ -360,6 +361,7 @@ class Driver {
   bool WaitOut(std::chrono::duration<double> pause) {
     const Clock::time_point due = Clock::now() + std::chrono::duration_cast<Clock::duration>(pause);
     while (Clock::now() < due) {
+      host_.PrintDueSummaries();
       if (StopDue()) {
         return false;
       }

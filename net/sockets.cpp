@@ -109,33 +109,42 @@ int TryConnect(SOCKET& holder, const ADDRINFOA& entry, int port) {
   return 0;
 }
 
-// Binds the listener to every address of its family and the port.
-bool BindToAny(SOCKET sock, bool ipv6, int port) {
+// The unspecified address of the family (:: or 0.0.0.0), or the given one,
+// with the port.
+sockaddr_storage ListenAddress(bool ipv6, const PeerAddress* given, int port, int* length) {
   sockaddr_storage address = {};
-  int length = sizeof(sockaddr_in);
   if (ipv6) {
-    sockaddr_in6* any = reinterpret_cast<sockaddr_in6*>(&address);
-    any->sin6_family = AF_INET6;  // the unspecified address ::, zero-filled
-    any->sin6_port = htons(static_cast<u_short>(port));
-    length = sizeof(sockaddr_in6);
+    sockaddr_in6* ip = reinterpret_cast<sockaddr_in6*>(&address);
+    ip->sin6_family = AF_INET6;  // zero-filled: ::
+    ip->sin6_port = htons(static_cast<u_short>(port));
+    if (given != nullptr) {
+      std::memcpy(ip->sin6_addr.s6_addr, given->bytes.data(), given->bytes.size());
+    }
+    *length = sizeof(sockaddr_in6);
   } else {
-    sockaddr_in* any = reinterpret_cast<sockaddr_in*>(&address);
-    any->sin_family = AF_INET;
-    any->sin_port = htons(static_cast<u_short>(port));
-    any->sin_addr.s_addr = INADDR_ANY;
+    sockaddr_in* ip = reinterpret_cast<sockaddr_in*>(&address);
+    ip->sin_family = AF_INET;
+    ip->sin_port = htons(static_cast<u_short>(port));
+    ip->sin_addr.s_addr = INADDR_ANY;
+    if (given != nullptr) {
+      std::memcpy(&ip->sin_addr.s_addr, given->bytes.data() + 12, 4);  // already network order
+    }
+    *length = sizeof(sockaddr_in);
   }
-  return bind(sock, reinterpret_cast<const sockaddr*>(&address), length) != SOCKET_ERROR;
+  return address;
 }
 
-// A listener of one family, configured, bound and listening, in the holder.
-// An IPv6 listener takes IPv4 Clients too (as IPv4-mapped addresses).
-bool ListenOn(SOCKET& holder, bool ipv6, int port) {
+// A listener of one family, configured, bound and listening, in the holder,
+// on every address of the family or on the given one. An IPv6 listener on
+// every address takes IPv4 Clients too (as IPv4-mapped addresses); one on a
+// given address takes only its own.
+bool ListenOn(SOCKET& holder, bool ipv6, const PeerAddress* given, int port) {
   holder = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (holder == INVALID_SOCKET || !ConfigureSocket(holder)) {
     return false;
   }
   int reuse = 1;
-  int ipv6Only = 0;
+  int ipv6Only = given != nullptr ? 1 : 0;
   if (setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
                  sizeof reuse) == SOCKET_ERROR ||
       (ipv6 &&
@@ -143,7 +152,10 @@ bool ListenOn(SOCKET& holder, bool ipv6, int port) {
                   sizeof ipv6Only) == SOCKET_ERROR)) {
     return false;
   }
-  return BindToAny(holder, ipv6, port) && listen(holder, kListenBacklog) != SOCKET_ERROR;
+  int length = 0;
+  const sockaddr_storage address = ListenAddress(ipv6, given, port, &length);
+  return bind(holder, reinterpret_cast<const sockaddr*>(&address), length) != SOCKET_ERROR &&
+         listen(holder, kListenBacklog) != SOCKET_ERROR;
 }
 
 // A machine without IPv6 refuses the IPv6 socket, or (IPv6 switched off)
@@ -202,14 +214,18 @@ bool OpenConnection(SOCKET& holder, const char* host, int port) {
 }
 
 bool OpenListener(SOCKET& holder, int port) {
-  if (ListenOn(holder, true, port)) {
+  if (ListenOn(holder, true, nullptr, port)) {
     return true;
   }
   if (!Ipv6Absent(WSAGetLastError())) {
     return false;
   }
   CloseGracefully(holder);
-  return ListenOn(holder, false, port);
+  return ListenOn(holder, false, nullptr, port);
+}
+
+bool OpenListenerOn(SOCKET& holder, const PeerAddress& address, int port) {
+  return ListenOn(holder, !address.IsIpv4(), &address, port);
 }
 
 void CloseGracefully(SOCKET& holder) {

@@ -18,6 +18,7 @@
 #include <chrono>
 
 #include "core/app_state.h"
+#include "core/peer_networks.h"
 
 // Measures how long a connection has gone without progress.
 class StallTimer {
@@ -55,6 +56,11 @@ bool OpenConnection(SOCKET& holder, const char* host, int port);
 // Clients too, or IPv4 alone where the machine has no IPv6. The socket
 // stays in holder whatever the result. Reports nothing.
 bool OpenListener(SOCKET& holder, int port);
+
+// A configured listening socket in holder, SO_REUSEADDR, bound to the one
+// address (an IPv4-mapped one as IPv4) and the low 16 bits of port, backlog
+// 5. The socket stays in holder whatever the result. Reports nothing.
+bool OpenListenerOn(SOCKET& holder, const PeerAddress& address, int port);
 
 // Shuts the socket down, drains what is readable without waiting, closes it
 // and sets the holder to INVALID_SOCKET. Nothing for a holder that has none.

@@ -6,6 +6,8 @@
 
 #include <dsound.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 #include "audio/playback_ring.h"
@@ -14,6 +16,8 @@
 #include "core/error_reporter.h"
 #include "core/run_state.h"
 #include "core/stream_header.h"
+#include "net/listeners.h"
+#include "net/peer_gate.h"
 #include "net/sockets.h"
 #include "res/resource.h"
 
@@ -41,42 +45,55 @@ bool OpenDeviceAndListener(PlaybackContext& context, LPCGUID deviceId) {
     ReportError("SetCooperativeLevel", level);
     return false;
   }
-  if (!OpenListener(context.listenSocket, appState.targetPort.load())) {
+  if (!OpenListeners(context.listeners, CurrentServerPeers().listen, appState.targetPort.load())) {
     MessageBoxA(nullptr, "Cannot open server TCP socket", "Net", MB_ICONERROR);
     return false;
   }
   return true;
 }
 
-// 1 readable, 0 time-out, SOCKET_ERROR on failure.
-int WaitForPendingConnection(SOCKET listener) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(listener, &readable);
-  timeval wait = {0, kAcceptWaitUs};
-  return select(0, &readable, nullptr, nullptr, &wait);
+std::uint64_t NowMs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
 }
 
-// Waits for the next connection; false when the run is to end (a Stop, an
-// accept error, a failed wait). The accepted socket inherits the listener's
-// non-blocking mode.
-bool AcceptConnection(SOCKET listener, SOCKET& connection) {
+// A peer outside the allowed networks is closed before a byte of it is read
+// (a reset when it sent some): it never reaches the header, the status line
+// or a box.
+bool Admitted(PeerGate& gate, const sockaddr_storage& peer, SOCKET& connection) {
+  PeerAddress address;
+  const bool known = PeerAddressOf(peer, &address);
+  if (gate.Admit(address, known, NowMs())) {
+    return true;
+  }
+  closesocket(connection);
+  connection = INVALID_SOCKET;
+  return false;
+}
+
+// Waits for the next connection the gate admits; false when the run is to
+// end (a Stop, an accept error, a failed wait). The accepted socket inherits
+// the listener's non-blocking mode.
+bool AcceptConnection(Listeners& listeners, PeerGate& gate, SOCKET& connection) {
   if (StopRequested()) {
     return false;
   }
   for (;;) {
-    sockaddr_storage peer = {};  // an IPv6 Client's address is 28 bytes
-    int peerBytes = sizeof peer;
-    connection = accept(listener, reinterpret_cast<sockaddr*>(&peer), &peerBytes);
+    sockaddr_storage peer = {};
+    int error = 0;
+    connection = AcceptFromAny(listeners, &peer, &error);
     if (connection != INVALID_SOCKET) {
+      if (!Admitted(gate, peer, connection)) {
+        continue;
+      }
       return !StopRequested();
     }
-    const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK) {
       ReportError("Listen for connections", error);
       return false;
     }
-    if (WaitForPendingConnection(listener) == SOCKET_ERROR) {
+    if (WaitForAnyPending(listeners, kAcceptWaitUs) == SOCKET_ERROR) {
       return false;
     }
     SetStatus("Wait for incoming...");
@@ -208,7 +225,8 @@ Outcome ServeConnection(PlaybackContext& context, ByteBuffer& block, SOCKET& con
 }
 
 void ServeConnections(PlaybackContext& context, ByteBuffer& block, SOCKET& connection) {
-  while (AcceptConnection(context.listenSocket, connection)) {
+  PeerGate gate(CurrentServerPeers().allowed);
+  while (AcceptConnection(context.listeners, gate, connection)) {
     if (ServeConnection(context, block, connection) == Outcome::kEndRun) {
       return;
     }

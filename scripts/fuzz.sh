@@ -4,17 +4,19 @@
 #
 #   scripts/fuzz.sh [SECONDS]
 #
-# SECONDS (default 60) is shared: a third for the header decoder, the rest
-# for whole connections to a Server run (loopback only). Prints libFuzzer's
-# final figures; fails when a fuzzer finds a crash, a leak or a sanitizer
-# report. A finding is saved as build/fuzz/crash-* for replay
+# SECONDS (default 60) is shared: a sixth each for the header decoder, the
+# settings file and the command line, the rest for whole connections to a
+# Server run (loopback only; "Silent output" takes sound as fast as it is
+# written in this build). Prints libFuzzer's final figures (executions per
+# second, coverage); fails when a fuzzer finds a crash, a leak or a
+# sanitizer report. A finding is saved as build/fuzz/crash-* for replay
 # (build/fuzz/fuzz/TARGET FILE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 total=${1:-60}
-header_seconds=$((total / 3))
-connection_seconds=$((total - header_seconds))
+small_seconds=$((total / 6))
+connection_seconds=$((total - 3 * small_seconds))
 build=build/fuzz  # the fuzz preset's folder (CMakePresets.json)
 
 cmake --preset fuzz >/dev/null
@@ -22,7 +24,7 @@ cmake --build --preset fuzz -j "$(nproc)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp -r fuzz/corpus/header fuzz/corpus/connection "$work/"
+cp -r fuzz/corpus/header fuzz/corpus/connection fuzz/corpus/settings fuzz/corpus/options "$work/"
 
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run() {
@@ -33,11 +35,18 @@ run() {
     -print_final_stats=1 -artifact_prefix="$build/crash-$target-" "$work/$corpus" \
     >"$log" 2>&1 || status=$?
   grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::|^Done ' "$log" || true
+  # Executions per second over the whole run, and the edges covered.
+  awk '/^stat::number_of_executed_units/ {runs = $2}
+       /^#[0-9]+[[:space:]]+DONE/ {for (i = 1; i <= NF; ++i) if ($i == "cov:") cov = $(i + 1)}
+       END {if (runs != "") printf "%s: %d executions, %.0f/s, coverage %s edges\n", target, runs, runs / seconds, cov}' \
+    target="$target" seconds="$seconds" "$log"
   if [ "$status" -ne 0 ]; then
     tail -n 80 "$log"
     echo "$target found a fault (exit status $status)"
   fi
   return "$status"
 }
-run header_fuzzer "$header_seconds" 32 header
+run header_fuzzer "$small_seconds" 32 header
+run settings_fuzzer "$small_seconds" 4096 settings
+run options_fuzzer "$small_seconds" 512 options
 run connection_fuzzer "$connection_seconds" 4096 connection

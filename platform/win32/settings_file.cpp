@@ -12,10 +12,12 @@ namespace {
 constexpr std::uint32_t kText = 1;    // REG_SZ
 constexpr std::uint32_t kNumber = 4;  // REG_DWORD
 
+// A name's leading '[' or '#' is escaped too: unescaped, its line would read
+// as a section or a comment.
 std::string Escaped(const std::string& text, bool name) {
   std::string out;
   for (char c : text) {
-    if (c == '\\' || (name && c == '=')) {
+    if (c == '\\' || (name && c == '=') || (name && out.empty() && (c == '[' || c == '#'))) {
       out += '\\';
       out += c;
     } else if (c == '\n') {
@@ -43,7 +45,7 @@ bool Unescape(const std::string& line, size_t* at, char stop, std::string* out) 
     const char next = line[*at];
     if (next == 'n' || next == 'r') {
       *out += next == 'n' ? '\n' : '\r';
-    } else if (next == '\\' || next == '=') {
+    } else if (next == '\\' || next == '=' || next == '[' || next == '#') {
       *out += next;
     } else {
       return false;

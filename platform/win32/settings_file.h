@@ -5,7 +5,8 @@
 //   Host=sz:livingroom.local
 //   Port=dword:5567
 //
-// Texts keep backslash, line breaks and '=' (in names) as \\, \n, \r and \=.
+// Texts keep backslash, line breaks and '=' (in names) as \\, \n, \r and \=;
+// a name's leading '[' or '#' is written \[ or \#.
 // A line that does not read as a section or a value is skipped, so a damaged
 // file loses only what is damaged. Names compare without regard to case, as
 // Windows' key and value names do.

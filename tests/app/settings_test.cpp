@@ -10,6 +10,7 @@
 
 #include "app/main_window.h"
 #include "core/app_state.h"
+#include "core/peer_networks.h"
 #include "tests/support/program_fixture.h"
 
 namespace twtest {
@@ -108,6 +109,33 @@ TEST_F(KeptSettings, ADamagedOrUnreadableFileStillOpensTheWindow) {
   std::filesystem::create_directory(SettingsFile());  // neither readable nor writable as a file
   Reopen();
   ExpectDefaults();
+}
+
+// Where a Server listens and whom it serves have no controls: the window
+// takes them from the file, and a text that does not parse leaves the
+// default, never a wider choice.
+TEST_F(KeptSettings, TheServersAddressesAndNetworksComeFromTheFile) {
+  CloseProgram();  // its closing would write over the file
+  WriteSettingsFile(
+      "[Software\\Tonewire]\n"
+      "Role=dword:1\n"
+      "Listen=sz:127.0.0.1,::1\n"
+      "Allow=sz:192.168.1.0/24\n");
+  StartProgram();
+  ServerPeers peers = CurrentServerPeers();
+  EXPECT_EQ(ListenAddressesText(peers.listen), "127.0.0.1,::1");
+  EXPECT_EQ(peers.allowed.Text(), "192.168.1.0/24");
+
+  CloseProgram();  // its closing would write over the file
+  WriteSettingsFile(
+      "[Software\\Tonewire]\n"
+      "Listen=sz:speakers.local\n"
+      "Allow=sz:192.168.1.0/24,everyone\n");
+  StartProgram();
+  peers = CurrentServerPeers();
+  EXPECT_TRUE(peers.listen.empty());
+  EXPECT_EQ(peers.allowed.Text(), AllowedNetworks().Text());
+  SetServerPeers(ServerPeers{});
 }
 
 }  // namespace

@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/cli/cli_process.h"
@@ -60,6 +65,15 @@ std::vector<std::string> WithoutDiscoveryOff(const std::vector<std::string>& lin
   return rest;
 }
 
+// A usage error is one line on stderr naming the option (when given), and
+// the window never opens.
+void ExpectOneUsageLine(CliProcess& cli, const std::string& option) {
+  const std::vector<std::string> err = cli.ErrLines();
+  ASSERT_EQ(err.size(), 1u) << Joined(err);
+  EXPECT_EQ(err[0].rfind("tonewire-cli: " + option, 0), 0u) << err[0];
+  EXPECT_TRUE(cli.OutLines().empty()) << Joined(cli.OutLines());
+}
+
 TEST(CliArguments, HelpPrintsTheUsageAndSucceeds) {
   CliProcess cli({"--help"});
   EXPECT_EQ(cli.Wait(kWaitMs), 0);
@@ -99,14 +113,62 @@ TEST(CliArguments, BadArgumentsGiveTheUsageAndStatus2) {
       {"servers", "--port", "5567"},
       {"servers", "--seconds", "0"},
       {"servers", "extra"},
+      {"client", "127.0.0.1", "--allow", "any"},
+      {"client", "127.0.0.1", "--listen", "127.0.0.1"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(Joined(args));
     CliProcess cli(args);
     EXPECT_EQ(cli.Wait(kWaitMs), 2);
-    EXPECT_TRUE(cli.WaitForErrLinePrefix("Usage:", kWaitMs));
-    EXPECT_TRUE(cli.OutLines().empty());
+    ExpectOneUsageLine(cli, "");
   }
+}
+
+// Values the window or the clock cannot honour are refused before the
+// window opens, naming the option.
+TEST(CliArguments, OutOfRangePortsAndDurationsNameTheOption) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"server", "--port", "0x4722"}, "--port"},  // the field would keep 04722
+      {{"server", "--port", "0"}, "--port"},
+      {{"server", "--port=65536"}, "--port"},
+      {{"server", "--port", "-1"}, "--port"},
+      {{"server", "--port", "+80"}, "--port"},
+      {{"server", "--port", "000005567"}, "--port"},
+      {{"client", "127.0.0.1", "--retry", "1e10"}, "--retry"},  // once cast to nanoseconds
+      {{"client", "127.0.0.1", "--retry", "86400.5"}, "--retry"},
+      {{"server", "--seconds", "1e400"}, "--seconds"},
+      {{"server", "--seconds", "inf"}, "--seconds"},
+      {{"server", "--seconds", "nan"}, "--seconds"},
+      {{"server", "--seconds", "0x10"}, "--seconds"},
+      {{"server", "--retry", "-2"}, "--retry"},
+      {{"server", "--retry", "1e-400"}, "--retry"},  // underflows to 0
+      {{"server", "--allow", "10.0.0.0/33"}, "--allow"},
+      {{"server", "--allow", "192.168.1.0/24,"}, "--allow"},
+      {{"server", "--allow", "everyone"}, "--allow"},
+      {{"server", "--listen", "localhost"}, "--listen"},
+      {{"server", "--listen", "127.0.0.1", "--listen", "::ffff:127.0.0.1"}, "--listen"},
+  };
+  for (const auto& [args, option] : cases) {
+    SCOPED_TRACE(Joined(args));
+    CliProcess cli(args);
+    EXPECT_EQ(cli.Wait(kWaitMs), 2);
+    ExpectOneUsageLine(cli, option);
+  }
+}
+
+// A day is the longest pause, and it is waited out, not skipped.
+TEST(CliArguments, ADayIsTheLongestPauseAndIsKept) {
+  CliProcess cli({"client", "127.0.0.1", "--port", std::to_string(peer::ClosedPort()), "--retry",
+                  "86400", "--seconds", "1.5"});
+  EXPECT_EQ(cli.Wait(kWaitMs), 0);
+  int retries = 0;
+  for (const std::string& line : cli.ErrLines()) {
+    if (line.rfind("tonewire-cli: pressing Start again in ", 0) == 0) {
+      ++retries;
+      EXPECT_EQ(line, "tonewire-cli: pressing Start again in 86400.0 s");
+    }
+  }
+  EXPECT_EQ(retries, 1) << Joined(cli.ErrLines());
 }
 
 TEST(CliDevices, ListsEachRolesDevicesWithTheChosenOneMarked) {
@@ -133,7 +195,8 @@ TEST(CliDevices, ADeviceNoEntryMatchesIsRefusedWithTheList) {
   EXPECT_FALSE(Contains(cli.OutLines(), "Running TCP server..."));
 }
 
-TEST(CliFieldErrors, ABadPortMeetsTheProgramsBoxAndEndsWithStatus1) {
+// Ports the field would refuse or change never reach it.
+TEST(CliFieldErrors, ABadPortIsAUsageErrorBeforeTheWindowOpens) {
   const std::vector<std::vector<std::string>> cases = {
       {"client", "127.0.0.1", "--port", "abc"},
       {"server", "--port", ""},
@@ -142,9 +205,8 @@ TEST(CliFieldErrors, ABadPortMeetsTheProgramsBoxAndEndsWithStatus1) {
   for (const auto& args : cases) {
     SCOPED_TRACE(Joined(args));
     CliProcess cli(args);
-    EXPECT_EQ(cli.Wait(kWaitMs), 1);
-    EXPECT_EQ(cli.ErrLines(), (std::vector<std::string>{"Error: Enter correct target port"}));
-    EXPECT_FALSE(Contains(cli.OutLines(), "Stopped"));
+    EXPECT_EQ(cli.Wait(kWaitMs), 2);
+    ExpectOneUsageLine(cli, "--port");
   }
 }
 
@@ -333,6 +395,148 @@ TEST(CliSettings, TheDesktopSettingsChangeOnlyWithSave) {
   CliProcess client({"client", "127.0.0.1", "--port", port, "-q"});
   EXPECT_EQ(client.Wait(kWaitMs), 1);  // refused
   EXPECT_EQ(ReadFile(file), kept);
+}
+
+// --save keeps the fields of the role that ran, and the default device as
+// the default, whatever its entry says today.
+TEST(CliSettings, SaveKeepsOnlyTheRunRolesFields) {
+  const std::string home = UseFreshConfigHome();
+  ASSERT_FALSE(home.empty());
+  const std::string file = home + "/tonewire/settings.conf";
+  const std::string port = std::to_string(peer::ClosedPort());
+  CliProcess client({"client", "livingroom.invalid", "--port", port, "-q", "--save"}, true);
+  EXPECT_EQ(client.Wait(kWaitMs), 1);  // no such host
+  std::string kept = ReadFile(file);
+  EXPECT_NE(kept.find("Host=sz:livingroom.invalid\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Device=sz:\n"), std::string::npos) << kept;  // the default device
+  EXPECT_EQ(kept.find("Attenuation="), std::string::npos) << kept;
+
+  CliProcess server({"server", "--port", port, "--volume", "-12", "--device", "silent", "--seconds",
+                     "0.3", "--save"});
+  EXPECT_EQ(server.Wait(kWaitMs), 0);
+  kept = ReadFile(file);
+  EXPECT_NE(kept.find("Role=dword:1\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Host=sz:livingroom.invalid\n"), std::string::npos) << kept;
+  // "silent" first matches "Default: Silent output (built-in devices only)".
+  EXPECT_NE(kept.find("Device=sz:\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;
+
+  EXPECT_NE(kept.find("Allow=sz:127.0.0.0/8,::1/128,10.0.0.0/8,"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Listen=sz:\n"), std::string::npos) << kept;
+
+  CliProcess chosen({"server", "--port", port, "--volume", "-12", "--listen", "127.0.0.1",
+                     "--allow", "192.168.1.0/24", "--seconds", "0.3", "--save"});
+  EXPECT_EQ(chosen.Wait(kWaitMs), 0);
+  kept = ReadFile(file);
+  EXPECT_NE(kept.find("Allow=sz:192.168.1.0/24\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Listen=sz:127.0.0.1\n"), std::string::npos) << kept;
+
+  CliProcess again({"client", "127.0.0.1", "--port", port, "-q", "--save"});
+  EXPECT_EQ(again.Wait(kWaitMs), 1);  // refused
+  kept = ReadFile(file);
+  EXPECT_NE(kept.find("Role=dword:0\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;
+  EXPECT_NE(kept.find("Allow=sz:192.168.1.0/24\n"), std::string::npos) << kept;
+}
+
+// A peer outside the allowed networks is closed before a byte is read: no
+// status, no box, one log line however often it knocks.
+TEST(CliPeers, ALoopbackPeerLeftOutOfTheAllowListIsRefusedUnread) {
+  const int port = peer::ClosedPort();
+  CliProcess server({"server", "--port", std::to_string(port), "--allow", "192.168.0.0/16"});
+  ASSERT_TRUE(server.WaitForOutLine("Wait for incoming...", kWaitMs));
+  const std::string header(32, 'x');  // junk: read, it would show "Got junk"
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const int knock = peer::Connect(port);
+    ASSERT_GE(knock, 0);
+    peer::SendAll(knock, header.data(), header.size());
+    char byte = 0;
+    EXPECT_LE(peer::Receive(knock, &byte, 1, kWaitMs), 0);  // closed: an end or a reset
+    peer::Close(knock);
+  }
+  server.Signal(SIGINT);
+  EXPECT_EQ(server.Wait(kWaitMs), 0);
+  EXPECT_EQ(WithoutDiscoveryOff(server.ErrLines()),
+            (std::vector<std::string>{"Refused a connection from 127.0.0.1 "
+                                      "(not in the allowed networks)"}));
+  for (const std::string& line : server.OutLines()) {
+    EXPECT_TRUE(line.rfind("Got ", 0) != 0 && line != "Playback") << line;
+  }
+}
+
+// A stream header for 9 channels, which the sound device refuses: every
+// connection that sends it costs the Server a status line or two and a box.
+std::string NineChannelHeader() {
+  std::string header = "VORTELIN";
+  for (std::uint32_t field : {44100u, 9u, 16u, 44100u * 18u, 18u, 24576u}) {
+    for (int shift = 0; shift < 32; shift += 8) {
+      header.push_back(static_cast<char>(field >> shift));
+    }
+  }
+  return header;
+}
+
+// One peer connecting in a loop, for 10 s: the Server's log gets a few
+// lines and counts, with and without -q, and a real Client is still served.
+TEST(CliFlood, APeerConnectingInALoopCostsAFewLinesAndARealClientIsServed) {
+  constexpr auto kFlood = std::chrono::seconds(10);
+  constexpr int kFloodThreads = 16;
+  const std::string header = NineChannelHeader();
+  for (bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "-q" : "normal");
+    const std::string port = std::to_string(peer::ClosedPort());
+    std::vector<std::string> args = {"server", "--port", port};
+    if (quiet) {
+      args.push_back("-q");
+    }
+    CliProcess server(args);
+    ASSERT_TRUE(quiet || server.WaitForOutLine("Wait for incoming...", kWaitMs));
+    // Several connecting threads keep the listen queue full: a connect
+    // that finds it full waits a second for its SYN to be sent again.
+    std::atomic<int> connections{0};
+    const size_t linesBefore = server.OutLines().size() + server.ErrLines().size();
+    const auto end = std::chrono::steady_clock::now() + kFlood;
+    std::vector<std::thread> flood;
+    for (int i = 0; i < kFloodThreads; ++i) {
+      flood.emplace_back([&] {
+        while (std::chrono::steady_clock::now() < end) {
+          const int knock = peer::Connect(std::stoi(port));
+          if (knock >= 0) {
+            peer::SendAll(knock, header.data(), header.size());
+            peer::Close(knock);
+            ++connections;
+          }
+        }
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    CliProcess client({"client", "127.0.0.1", "--port", port, "--seconds", "3"});
+    EXPECT_EQ(client.Wait(kWaitMs), 0);
+    EXPECT_TRUE(Contains(client.OutLines(), "Transmitting")) << Joined(client.OutLines());
+    for (std::thread& each : flood) {
+      each.join();
+    }
+    const size_t lines = server.OutLines().size() + server.ErrLines().size() - linesBefore;
+    EXPECT_LE(lines, 20u) << Joined(server.OutLines()) << Joined(server.ErrLines());
+    // Each connection used to print two status lines and a box.
+    EXPECT_GT(connections.load(), 30) << "not much of a flood";
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(kWaitMs), 0);
+    std::printf("%s: %d connections in 10 s, %zu lines\n", quiet ? "-q" : "normal",
+                connections.load(), lines);
+    // The refused format is told, with a count of the boxes held back.
+    const std::vector<std::string> err = WithoutDiscoveryOff(server.ErrLines());
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err[0], "Error 0x88780064 in CreateSoundBuffer: DSERR_BADFORMAT");
+    EXPECT_NE(err.back().find(" more time"), std::string::npos) << Joined(err);
+    if (!quiet) {
+      bool played = false;  // the real Client's sound, summed up
+      for (const std::string& line : server.OutLines()) {
+        played = played || line.rfind("Received ", 0) == 0;
+      }
+      EXPECT_TRUE(played) << Joined(server.OutLines());
+    }
+  }
 }
 
 }  // namespace

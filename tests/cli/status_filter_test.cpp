@@ -57,5 +57,72 @@ TEST(StatusFilter, OnlyTheReceiversTextIsSummedUp) {
   }
 }
 
+// A peer that connects in a loop repeats the same few lines: each kind gets
+// its first two lines, then one count every 10 s while it goes on.
+TEST(LineLimiter, AKindRepeatedFastGetsTwoLinesThenOneCountEveryPeriod) {
+  LineLimiter limiter;
+  EXPECT_EQ(limiter.Take("Got config", 0), Lines{"Got config"});
+  EXPECT_EQ(limiter.Take("Playback", 1), Lines{"Playback"});
+  EXPECT_EQ(limiter.Take("Got config", 2), Lines{"Got config"});
+  for (std::uint64_t now = 3; now < 10000; now += 10) {
+    EXPECT_TRUE(limiter.Take("Got config", now).empty()) << now;
+  }
+  EXPECT_TRUE(limiter.Due(9999).empty());
+  EXPECT_EQ(limiter.Due(10000), Lines{"Got config (1000 more times in 10.0 s)"});
+  // Still flooding: the next period prints nothing but its count.
+  EXPECT_TRUE(limiter.Take("Got config", 10001).empty());
+  EXPECT_EQ(limiter.Take("Got config", 20000), Lines{"Got config (1 more time in 10.0 s)"});
+  EXPECT_EQ(limiter.Flush(25000), Lines{"Got config (1 more time in 5.0 s)"});
+}
+
+TEST(LineLimiter, AQuietPeriodStartsAKindAfresh) {
+  LineLimiter limiter;
+  EXPECT_EQ(limiter.Take("Wait for incoming...", 0), Lines{"Wait for incoming..."});
+  EXPECT_TRUE(limiter.Due(10000).empty());  // nothing held back: no count
+  EXPECT_EQ(limiter.Take("Wait for incoming...", 30000), Lines{"Wait for incoming..."});
+  EXPECT_EQ(limiter.Take("Wait for incoming...", 30001), Lines{"Wait for incoming..."});
+  EXPECT_TRUE(limiter.Take("Wait for incoming...", 30002).empty());
+  // A line after its period ends prints the count first, then is itself held.
+  EXPECT_EQ(limiter.Take("Wait for incoming...", 45000),
+            Lines{"Wait for incoming... (1 more time in 15.0 s)"});
+  EXPECT_TRUE(limiter.Due(54999).empty());
+  EXPECT_EQ(limiter.Due(55000), Lines{"Wait for incoming... (1 more time in 10.0 s)"});
+  EXPECT_TRUE(limiter.Due(65000).empty());
+  EXPECT_TRUE(limiter.Flush(70000).empty());
+}
+
+// Texts a peer chooses (a format in the "Client Info" text) cannot grow the
+// table: kinds beyond the limit share one count.
+TEST(LineLimiter, ManyKindsShareOneCountBeyondTheLimit) {
+  LineLimiter limiter;
+  size_t printed = 0;
+  for (int rate = 0; rate < 1000; ++rate) {
+    printed += limiter.Take("Client " + std::to_string(rate) + "Hz", 0).size();
+  }
+  EXPECT_EQ(printed, LineLimiter::kMostKinds);
+  const Lines due = limiter.Due(10000);
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_EQ(due[0], "Lines of other kinds (968 more times in 10.0 s)");
+}
+
+// Status texts on a pipe go through the limiter; a terminal and -v get all.
+TEST(StatusFilter, RepeatedStatusTextsAreLimitedOnAPipeOnly) {
+  StatusFilter pipe(Verbosity::kNormal, true);
+  StatusFilter verbose(Verbosity::kVerbose, true);
+  size_t pipeLines = 0;
+  size_t verboseLines = 0;
+  for (int connection = 0; connection < 50; ++connection) {
+    for (const char* status : {"Got config", "Playback", "Wait for incoming..."}) {
+      pipeLines += pipe.Take(status, static_cast<std::uint64_t>(connection)).size();
+      verboseLines += verbose.Take(status, static_cast<std::uint64_t>(connection)).size();
+    }
+  }
+  EXPECT_EQ(pipeLines, 6u);
+  EXPECT_EQ(verboseLines, 150u);
+  EXPECT_EQ(pipe.TakeLine("Client 44100Hz 2 channels 24576 blen", 60),
+            Lines{"Client 44100Hz 2 channels 24576 blen"});
+  EXPECT_EQ(pipe.Flush(5000).size(), 3u);  // a count for each status
+}
+
 }  // namespace
 }  // namespace twcli

@@ -210,15 +210,16 @@ TEST_F(SocketPrimitives, RefusedIpv6ConnectIsReportedLikeAnIpv4One) {
 
 TEST_F(SocketPrimitives, OpenListenerConfiguresBindsAndListens) {
   PlaybackContext server;
-  ASSERT_TRUE(OpenListener(server.listenSocket, 0));
-  ASSERT_NE(INVALID_SOCKET, server.listenSocket);
-  EXPECT_TRUE(peer::IsNonBlocking(Fd(server.listenSocket)));
-  EXPECT_TRUE(peer::HasNoDelay(Fd(server.listenSocket)));
-  EXPECT_TRUE(peer::HasReuseAddress(Fd(server.listenSocket)));
+  ASSERT_TRUE(OpenListener(server.listeners.sockets[0], 0));
+  ASSERT_NE(INVALID_SOCKET, server.listeners.sockets[0]);
+  EXPECT_TRUE(peer::IsNonBlocking(Fd(server.listeners.sockets[0])));
+  EXPECT_TRUE(peer::HasNoDelay(Fd(server.listeners.sockets[0])));
+  EXPECT_TRUE(peer::HasReuseAddress(Fd(server.listeners.sockets[0])));
   // Bound to ::, taking IPv4 Clients too.
   sockaddr_in6 bound{};
   int length = sizeof bound;
-  ASSERT_EQ(0, getsockname(server.listenSocket, reinterpret_cast<sockaddr*>(&bound), &length));
+  ASSERT_EQ(0,
+            getsockname(server.listeners.sockets[0], reinterpret_cast<sockaddr*>(&bound), &length));
   EXPECT_EQ(AF_INET6, bound.sin6_family);
   const in6_addr any{};
   EXPECT_EQ(0, std::memcmp(&any, &bound.sin6_addr, sizeof any));
@@ -228,7 +229,7 @@ TEST_F(SocketPrimitives, OpenListenerConfiguresBindsAndListens) {
     int peerFd = ipv6 ? peer::ConnectIpv6(port) : peer::Connect(port);
     ASSERT_GE(peerFd, 0) << ipv6;
     peers_.push_back(peerFd);
-    SOCKET accepted = AcceptOne(server.listenSocket);
+    SOCKET accepted = AcceptOne(server.listeners.sockets[0]);
     ASSERT_NE(INVALID_SOCKET, accepted) << ipv6;
     CloseGracefully(accepted);
   }
@@ -237,11 +238,11 @@ TEST_F(SocketPrimitives, OpenListenerConfiguresBindsAndListens) {
 
 TEST_F(SocketPrimitives, AcceptedSocketIsNonBlockingLikeItsListener) {
   PlaybackContext server;
-  ASSERT_TRUE(OpenListener(server.listenSocket, 0));
-  int peerFd = peer::Connect(peer::LocalPort(Fd(server.listenSocket)));
+  ASSERT_TRUE(OpenListener(server.listeners.sockets[0], 0));
+  int peerFd = peer::Connect(peer::LocalPort(Fd(server.listeners.sockets[0])));
   ASSERT_GE(peerFd, 0);
   peers_.push_back(peerFd);
-  SOCKET accepted = AcceptOne(server.listenSocket);
+  SOCKET accepted = AcceptOne(server.listeners.sockets[0]);
   ASSERT_NE(INVALID_SOCKET, accepted);
   EXPECT_TRUE(peer::IsNonBlocking(Fd(accepted)));
   char byte = 0;
@@ -260,9 +261,9 @@ TEST_F(SocketPrimitives, ListenerOnABusyPortFailsSilently) {
   PlaybackContext server;
   // peer::Listen bound 127.0.0.1; our listener binds 0.0.0.0, which Linux
   // refuses while a listener holds the port, SO_REUSEADDR or not.
-  EXPECT_FALSE(OpenListener(server.listenSocket, port));
+  EXPECT_FALSE(OpenListener(server.listeners.sockets[0], port));
   EXPECT_EQ(WSAEADDRINUSE, WSAGetLastError());
-  EXPECT_NE(INVALID_SOCKET, server.listenSocket);
+  EXPECT_NE(INVALID_SOCKET, server.listeners.sockets[0]);
   EXPECT_EQ(0u, host_.BoxCount());
 }
 
@@ -271,14 +272,14 @@ TEST_F(SocketPrimitives, PortAbove65535UsesItsLow16Bits) {
     GTEST_SKIP() << "port 4464 (70000 & 0xFFFF) is in use on this machine";
   }
   PlaybackContext server;
-  if (!OpenListener(server.listenSocket, 70000)) {
+  if (!OpenListener(server.listeners.sockets[0], 70000)) {
     GTEST_SKIP() << "port 4464 (70000 & 0xFFFF) was taken meanwhile, WSA error "
                  << WSAGetLastError();
   }
-  EXPECT_EQ(4464, peer::LocalPort(Fd(server.listenSocket)));
+  EXPECT_EQ(4464, peer::LocalPort(Fd(server.listeners.sockets[0])));
   CaptureContext client;
   EXPECT_TRUE(OpenConnection(client.connectionSocket, "127.0.0.1", 70000));
-  SOCKET accepted = AcceptOne(server.listenSocket);
+  SOCKET accepted = AcceptOne(server.listeners.sockets[0]);
   ASSERT_NE(INVALID_SOCKET, accepted);
   ASSERT_TRUE(SendAll(client.connectionSocket, "x", 1));
   char byte = 0;
@@ -313,9 +314,9 @@ TEST_F(SocketPrimitives, CloseGracefullyDrainsUnreadBytesAndClosesListeners) {
   EXPECT_EQ(INVALID_SOCKET, client.connectionSocket);
 
   PlaybackContext server;
-  ASSERT_TRUE(OpenListener(server.listenSocket, 0));
-  CloseGracefully(server.listenSocket);
-  EXPECT_EQ(INVALID_SOCKET, server.listenSocket);
+  ASSERT_TRUE(OpenListener(server.listeners.sockets[0], 0));
+  CloseGracefully(server.listeners.sockets[0]);
+  EXPECT_EQ(INVALID_SOCKET, server.listeners.sockets[0]);
   SOCKET none = INVALID_SOCKET;
   CloseGracefully(none);
   EXPECT_EQ(INVALID_SOCKET, none);
@@ -563,11 +564,11 @@ TEST_F(SocketPrimitives, StopFlagSetOnEntry) {
 
 TEST_F(SocketPrimitives, HeaderTravelsIntoASharedCopy) {
   PlaybackContext server;
-  ASSERT_TRUE(OpenListener(server.listenSocket, 0));
+  ASSERT_TRUE(OpenListener(server.listeners.sockets[0], 0));
   CaptureContext client;
   ASSERT_TRUE(OpenConnection(client.connectionSocket, "127.0.0.1",
-                             peer::LocalPort(Fd(server.listenSocket))));
-  SOCKET accepted = AcceptOne(server.listenSocket);
+                             peer::LocalPort(Fd(server.listeners.sockets[0]))));
+  SOCKET accepted = AcceptOne(server.listeners.sockets[0]);
   ASSERT_NE(INVALID_SOCKET, accepted);
 
   HeaderImage sent = EncodeHeader(twtest::CdHeader(kBlockBytes));

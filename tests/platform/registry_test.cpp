@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "tests/support/config_home.h"
 
@@ -82,6 +83,28 @@ TEST_F(Registry, ValuesSurviveInTheUsersConfigurationFolder) {
                                             reinterpret_cast<BYTE*>(&number), &bytes));
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
   EXPECT_EQ(0xFFFFFFFFu, number);
+}
+
+// Names that would start a section or a comment line read back as written.
+TEST_F(Registry, NamesLikeSectionsOrCommentsSurvive) {
+  ASSERT_EQ(ERROR_SUCCESS, Create());
+  ASSERT_EQ(ERROR_SUCCESS, SetText("[odd", "]"));
+  ASSERT_EQ(ERROR_SUCCESS, SetText("#hash", "x"));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key_));
+  key_ = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tonewire", 0, KEY_READ, &key_));
+  for (const auto& [name, expected] : {std::pair<const char*, std::string>{"[odd", "]"},
+                                       std::pair<const char*, std::string>{"#hash", "x"}}) {
+    char text[16] = {};
+    DWORD type = REG_NONE;
+    DWORD bytes = sizeof text;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes))
+        << name << "\n"
+        << FileText();
+    EXPECT_EQ(expected, text);
+  }
 }
 
 TEST_F(Registry, QueriesAnswerAsWindowsDoes) {

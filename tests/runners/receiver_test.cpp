@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/app_state.h"
+#include "core/peer_networks.h"
 #include "run/workers.h"
 #include "tests/runners/run_checks.h"
 #include "tests/runners/run_harness.h"
@@ -445,6 +446,69 @@ TEST(ReceiverSetUp, APortInUseGivesTheListenerBoxAndEndsTheRun) {
   EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), boxes[0].style);
   EXPECT_EQ(nullptr, boxes[0].owner);
   peer::Close(holder);
+}
+
+// The process-wide choice of addresses and networks for one test, the
+// default again afterwards.
+class PeersForTest {
+ public:
+  PeersForTest(const std::string& listen, const std::string& allow) {
+    ServerPeers peers;
+    std::string error;
+    if (!listen.empty()) {
+      EXPECT_TRUE(ParseListenAddresses(listen, &peers.listen, &error)) << error;
+    }
+    EXPECT_TRUE(AllowedNetworks::Parse(allow, &peers.allowed, &error)) << error;
+    SetServerPeers(peers);
+  }
+  ~PeersForTest() { SetServerPeers(ServerPeers{}); }
+};
+
+// The stored header's block length: the receiver writes the header bytes
+// over it as they arrive, so an unchanged value means none was read.
+std::uint32_t StoredBlockLength() { return appState.currentHeader.Get().blockLength; }
+
+// A peer outside the allowed networks is closed before its header is read:
+// no status, no box, and the run goes on to serve an allowed peer.
+TEST(ReceiverPeers, APeerOutsideTheAllowedNetworksIsClosedUnread) {
+  PeersForTest peers("", "10.0.0.0/8,::1");  // loopback over IPv4 left out
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  const std::uint32_t stored = StoredBlockLength();
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int client = peer::Connect(appState.targetPort.load());
+    ASSERT_GE(client, 0);
+    Send(client, HeaderBytes("VORTELIN", 4096));  // may fail once the Server has closed
+    Send(client, NumberedFrames(1, 1000));
+    unsigned char byte = 0;
+    EXPECT_LE(peer::Receive(client, &byte, 1, 3000), 0);  // an end or a reset
+    peer::Close(client);
+  }
+  EXPECT_EQ(StoredBlockLength(), stored);
+  EXPECT_EQ((std::vector<std::string>{"Running TCP server..."}),
+            harness.StatusTextsBesidesWaiting());
+  EXPECT_EQ(0u, harness.BoxCount());
+
+  const int allowed = peer::ConnectIpv6(appState.targetPort.load());
+  if (allowed >= 0) {  // a machine with IPv6 loopback
+    ASSERT_TRUE(Send(allowed, ValidHeader()));
+    ASSERT_TRUE(Send(allowed, NumberedFrames(1, 250)));
+    EXPECT_TRUE(harness.WaitForStatus("Received 0 1000", 3000));
+    peer::Close(allowed);
+  }
+  StopAndExpectEnd(harness);
+}
+
+// Listening on one address only: the others of the machine are not open.
+TEST(ReceiverPeers, ListensOnTheNamedAddressesOnly) {
+  PeersForTest peers("127.0.0.1", "any");
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  const int port = appState.targetPort.load();
+  EXPECT_LT(peer::ConnectIpv6(port), 0);  // nothing on ::1 (or no IPv6 at all)
+  EXPECT_TRUE(PlayShortValidStream(harness));
+  StopAndExpectEnd(harness);
+  EXPECT_TRUE(peer::PortIsFree(port));  // the listener is closed with the run
 }
 
 }  // namespace

@@ -17,6 +17,15 @@ constexpr DWORD kChunkDivisor = 20;
 // stream skips ahead instead of racing through the backlog.
 constexpr std::uint64_t kMaxBacklogSeconds = 1;
 
+#ifdef TW_FREE_RUNNING_OUTPUT
+// The fuzzers' build: "Silent output" takes at every tick what was written
+// ahead of its cursor, as fast as sound is written, so that a connection is
+// not played in real time.
+constexpr bool kFreeRunningOutput = true;
+#else
+constexpr bool kFreeRunningOutput = false;
+#endif
+
 class BuiltinStream final : public DeviceStream, public ClockedStream {
  public:
   BuiltinStream(Direction direction, SoundRing& ring, bool standIn)
@@ -45,6 +54,10 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
   // Frames come due at the format's rate times the correction's ratio, on
   // the devices' clock; a new ratio counts from the moment it was set.
   void Advance(std::chrono::steady_clock::time_point now) override {
+    if (kFreeRunningOutput && direction_ == Direction::kPlayback) {
+      TakeQueued();
+      return;
+    }
     const std::uint64_t rate = ring_.format().nSamplesPerSec;
     const double due = FramesDue(now);
     const auto dueFrames = static_cast<std::uint64_t>(due);
@@ -65,6 +78,21 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
   }
 
  private:
+  // What was written, and a chunk at the least, as a device's cursor never
+  // stands still (a drain waits for it to pass the end of the sound); at
+  // most half the ring per tick, as a device's period is: a cursor that
+  // moved a whole ring would look to the program as if it had not moved.
+  void TakeQueued() {
+    const DWORD frameBytes = ring_.format().nBlockAlign;
+    const std::uint64_t wanted =
+        std::max<std::uint64_t>(ring_.Queued(), std::uint64_t{chunkFrames_} * frameBytes);
+    const auto bytes = static_cast<DWORD>(std::min<std::uint64_t>(wanted, ring_.size() / 2));
+    const DWORD frames = std::max<DWORD>((bytes + frameBytes - 1) / frameBytes, 1);
+    for (DWORD moved = 0; moved < frames; moved += chunkFrames_) {
+      Move(std::min(chunkFrames_, frames - moved));
+    }
+  }
+
   double FramesDue(std::chrono::steady_clock::time_point now) const {
     const std::chrono::duration<double> elapsed = now - anchor_;
     return anchorFrames_ + elapsed.count() * ring_.format().nSamplesPerSec * ratio_;

@@ -150,7 +150,7 @@ TEST_F(Winsock, ListenerAcceptsOnLoopbackAndCloseGracefullyForgetsIt) {
   int port = 0;
   SOCKET probe = PeerListener(&port);  // a port free a moment ago
   closesocket(probe);
-  ASSERT_TRUE(OpenListener(context.listenSocket, port));
+  ASSERT_TRUE(OpenListener(context.listeners.sockets[0], port));
   SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
@@ -158,9 +158,9 @@ TEST_F(Winsock, ListenerAcceptsOnLoopbackAndCloseGracefullyForgetsIt) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   EXPECT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   closesocket(client);
-  CloseGracefully(context.listenSocket);
-  EXPECT_EQ(context.listenSocket, INVALID_SOCKET);
-  CloseGracefully(context.listenSocket);  // nothing left: nothing happens
+  CloseGracefully(context.listeners.sockets[0]);
+  EXPECT_EQ(context.listeners.sockets[0], INVALID_SOCKET);
+  CloseGracefully(context.listeners.sockets[0]);  // nothing left: nothing happens
 }
 
 // The box names the step and the Winsock code; the text is the system's own
