@@ -179,6 +179,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
       return Outcome::kNextConnection;
     }
     if (count == 0) {
+      SilencePlayedRegion(context, true);
       continue;
     }
     quiet.Progress();
@@ -192,6 +193,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
       StartPlaybackRing(context);
       countdown = -1;
     }
+    SilencePlayedRegion(context, false);
   }
 }
 
