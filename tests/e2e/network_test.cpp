@@ -1,0 +1,124 @@
+// The stream over an emulated Wi-Fi link: a tonewire-cli Client captures
+// the built-in "Test tone" and sends it through a relay on 127.0.0.1 that
+// behaves like good 5 GHz Wi-Fi (tests/support/link_relay.h), with its
+// 250 ms spikes every 15 s rather than every 33 s, so that a minute holds
+// three. A tonewire-cli Server plays into "Speakers", recorded from its
+// monitor. The first spike comes before the Server has seen one and may be
+// heard; every later one must be absorbed: no gap, no break.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/sound_rig.h"
+#include "tests/e2e/tone_checks.h"
+#include "tests/support/child_process.h"
+#include "tests/support/link_relay.h"
+#include "tests/support/pulse_environment.h"
+
+namespace twtest {
+namespace {
+
+constexpr double kStreamSeconds = 60;
+constexpr double kSpikeEveryMs = 15000;
+constexpr double kAfterFirstSpikeSeconds = kSpikeEveryMs / 1000 + 2;
+constexpr int kTestToneHz = 437;                      // a ring's lap of older sound is a break
+constexpr double kTestToneRms = 0.2512 / 1.41421356;  // -12 dBFS
+constexpr int kWaitMs = 15000;
+constexpr int kExitMs = 10000;
+constexpr int kPollMs = 100;
+constexpr double kSoundThreshold = 0.01;
+constexpr double kBreakThreshold = 0.005;
+constexpr size_t kGapWindow = kRecordRate / 50;  // 20 ms
+constexpr double kGapFloorDb = -40;
+constexpr std::uint64_t kSeed = 24;
+
+std::unique_ptr<ChildProcess> StartCli(const std::vector<std::string>& arguments,
+                                       const std::vector<std::string>& environment) {
+  ChildOptions options;
+  options.argv = {TW_CLI_PATH};
+  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+  options.environment = environment;
+  return std::make_unique<ChildProcess>(options);
+}
+
+long FirstSound(ChildProcess& recorder) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (Clock::now() < deadline) {
+    const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+    const size_t start = FirstAbove(left, kSoundThreshold);
+    if (start < left.size()) {
+      return static_cast<long>(start);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+  return -1;
+}
+
+double SecondsAt(size_t frame, long soundStart) {
+  return static_cast<double>(frame - static_cast<size_t>(soundStart)) / kRecordRate;
+}
+
+class Network : public ::testing::Test {
+ protected:
+  void SetUp() override { TW_REQUIRE_PULSE(); }
+};
+
+TEST_F(Network, GoodWifiIsHeardWithoutAGapAfterTheFirstSpike) {
+  LinkProfile link;
+  ASSERT_TRUE(FindLinkProfile("wifi-good", &link));
+  link.holds = {{kSpikeEveryMs, link.holds.at(0).lengthMs}};
+  const int port = FreeLoopbackPort();
+  auto server =
+      StartCli({"server", "-v", "--port", std::to_string(port), "--device", "Speakers"}, {});
+  ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kWaitMs));
+  LinkRelay relay(link, port, kSeed);
+  ASSERT_TRUE(relay.Start());
+  ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
+  ASSERT_TRUE(recorder.WaitForBytes(kFrameBytes, kWaitMs));
+  // A fresh start of the idle null sink, as a sound card serves a new stream
+  // at once (see two_clocks_test.cpp).
+  ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "1"}));
+  ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "0"}));
+  auto client = StartCli(
+      {"client", "127.0.0.1", "--port", std::to_string(relay.port()), "--device", "Test tone"},
+      {"TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)});
+  const long soundStart = FirstSound(recorder);
+  ASSERT_GE(soundStart, 0) << "no sound from the Server";
+  const auto frames = static_cast<std::uint64_t>(soundStart + kStreamSeconds * kRecordRate);
+  ASSERT_TRUE(recorder.WaitForBytes(frames * kFrameBytes,
+                                    kWaitMs + static_cast<int>(kStreamSeconds * 1000)));
+  client->Signal(SIGTERM);
+  EXPECT_EQ(client->Wait(kExitMs), 0);
+  server->Signal(SIGTERM);
+  EXPECT_EQ(server->Wait(kExitMs), 0);
+
+  const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+  const Span whole{static_cast<size_t>(soundStart) + kRecordRate,
+                   static_cast<size_t>((kStreamSeconds - 1) * kRecordRate)};
+  for (size_t gap : QuietStretchesBelow(left, whole, kGapWindow, kTestToneRms, kGapFloorDb)) {
+    std::printf("[ measured ] gap at %.2f s\n", SecondsAt(gap, soundStart));
+  }
+  for (size_t at : BreaksAbove(left, whole, kTestToneHz, kBreakThreshold, kGapWindow)) {
+    std::printf("[ measured ] break at %.2f s\n", SecondsAt(at, soundStart));
+  }
+  // From shortly after the first spike to the end: two more spikes.
+  const auto checkedFrom = static_cast<size_t>(soundStart + kAfterFirstSpikeSeconds * kRecordRate);
+  const Span checked{checkedFrom, whole.from + whole.count - checkedFrom};
+  const std::vector<size_t> gaps =
+      QuietStretchesBelow(left, checked, kGapWindow, kTestToneRms, kGapFloorDb);
+  const std::vector<size_t> breaks =
+      BreaksAbove(left, checked, kTestToneHz, kBreakThreshold, kGapWindow);
+  std::printf("[ measured ] after the first spike: %zu gaps, %zu breaks in %.0f s\n", gaps.size(),
+              breaks.size(), static_cast<double>(checked.count) / kRecordRate);
+  EXPECT_TRUE(gaps.empty());
+  EXPECT_TRUE(breaks.empty());
+}
+
+}  // namespace
+}  // namespace twtest
