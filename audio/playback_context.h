@@ -45,4 +45,5 @@ struct PlaybackContext {
   LONG fadeFrames = 1;    // frames of a fade in or out, a few milliseconds
   LONG fadeInStep = -1;   // where the next written frame is in a fade-in; -1: none
   bool fadedOut = false;  // the queued sound's end was faded out
+  LONG idleLooks = 0;     // receive waits without data since the last write
 };

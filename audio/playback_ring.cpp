@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "audio/pcm_ramp.h"
@@ -15,9 +16,12 @@ constexpr DWORD kRoomWaitMs = 500;
 constexpr DWORD kDrainStepMs = 10;
 constexpr int kDrainSteps = 100;        // a second: the quarter-second ring, the tail and slack
 constexpr DWORD kFadesPerSecond = 200;  // a fade lasts 5 ms
-// Sound queued below this (the receive wait's 50 ms) at an idle look runs out
-// before the next look unless a chunk comes.
-constexpr DWORD kRunOutPerSecond = 20;
+// Idle looks come a receive wait (50 ms) apart.
+constexpr DWORD kLooksPerSecond = 20;
+// Sound queued below this much (15 ms) when the next chunk is overdue is
+// about to run out: a fade costs less than the click. More is left alone,
+// since the chunk may still come in time and a fade would then be a dip.
+constexpr DWORD kRunOutPerSecond = 1000 / 15;
 
 // The frame the writer keeps whole: blockAlign, or a byte for a frame larger
 // than it can carry.
@@ -195,6 +199,20 @@ bool FillSilence(PlaybackContext& context, LONG offset, LONG length) {
   return SUCCEEDED(UnlockSpan(context.playbackBuffer, span));
 }
 
+// The next chunk is overdue: more idle looks since the last one than a
+// block of the header's length takes to play. A ring kept low on purpose (the
+// platform's drift correction holds it just above a block's arrival) is not
+// faded out while chunks come on time.
+bool StreamIsLate(const PlaybackContext& context) {
+  const StreamHeader header = appState.currentHeader.Get();
+  if (header.averageBytesPerSecond == 0) {
+    return true;
+  }
+  const auto looksPerBlock = static_cast<LONG>(static_cast<std::uint64_t>(header.blockLength) *
+                                               kLooksPerSecond / header.averageBytesPerSecond);
+  return context.idleLooks > looksPerBlock;
+}
+
 // Fades out the end of the queued sound that the device has not taken yet,
 // so that running out is not a click; the next chunk then fades in.
 void FadeOutQueuedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCursor, LONG queued) {
@@ -250,6 +268,7 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
   context.silentBytes = 0;
   context.fadeInStep = -1;
   context.fadedOut = false;
+  context.idleLooks = 0;
   context.playing = false;
   context.prefilledBytes = 0;
   context.queuedBytes = 0x7FFFFFFF;
@@ -311,9 +330,10 @@ void SilencePlayedRegion(PlaybackContext& context, bool idle) {
                   played - context.silentBytes)) {
     context.silentBytes = played;
   }
-  const LONG runOut =
-      static_cast<LONG>(appState.currentHeader.Get().averageBytesPerSecond / kRunOutPerSecond);
-  if (idle && !context.fadedOut && queued < runOut) {
+  context.idleLooks = idle ? context.idleLooks + 1 : 0;
+  if (idle && !context.fadedOut && StreamIsLate(context) &&
+      queued < static_cast<LONG>(appState.currentHeader.Get().averageBytesPerSecond /
+                                 kRunOutPerSecond)) {
     FadeOutQueuedEnd(context, play, write, queued);
   }
 }

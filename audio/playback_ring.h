@@ -38,8 +38,9 @@ bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG lengt
 // Between chunks, once the buffer plays: overwrites what the play cursor has
 // played with silence, so that a cursor overtaking the writer plays silence
 // rather than the ring's older sound, and shows the queued bytes on the
-// meter. idle: nothing came in the last receive wait; queued sound that runs
-// out before the next look then fades out, and the next chunk fades in.
+// meter. idle: nothing came in the last receive wait; once the next chunk is
+// overdue, queued sound about to run out then fades out, and the next chunk
+// fades in.
 // Failures are left to the next write to report.
 void SilencePlayedRegion(PlaybackContext& context, bool idle);
 

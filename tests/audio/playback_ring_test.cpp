@@ -245,8 +245,9 @@ TEST_F(PlaybackRingTest, ThePlayedRegionIsSilencedSoAnUnderrunPlaysSilence) {
   EXPECT_TRUE(RingHolds(22004 + 880, 880, 120)) << "full level after 5 ms";
 }
 
-// At an idle look, sound that runs out before the next look fades out over
-// its last 5 ms instead of stopping with a click.
+// At an idle look once the next chunk is overdue, sound that runs out before
+// the next look fades out over its last 5 ms instead of stopping with a
+// click; a ring that is merely low while chunks come on time is left alone.
 TEST_F(PlaybackRingTest, SoundAboutToRunOutFadesOutAtAnIdleLook) {
   AnnounceFormat(44100, 2, 16, 176400);
   context_.fadeFrames = 220;
@@ -261,6 +262,9 @@ TEST_F(PlaybackRingTest, SoundAboutToRunOutFadesOutAtAnIdleLook) {
   buffer_.cursors = {{10000, 10004}};
   SilencePlayedRegion(context_, false);
   EXPECT_EQ(sample(11996), 1000) << "a chunk may still come";
+  SilencePlayedRegion(context_, true);
+  SilencePlayedRegion(context_, true);
+  EXPECT_EQ(sample(11996), 1000) << "100 ms idle: the next 139 ms block is not overdue yet";
   SilencePlayedRegion(context_, true);
   EXPECT_EQ(sample(11116), 1000);
   EXPECT_EQ(sample(11120), 1000) << "the fade's first frame";
