@@ -31,34 +31,10 @@ constexpr int kTestToneHz = 437;                      // a ring's lap of older s
 constexpr double kTestToneRms = 0.2512 / 1.41421356;  // -12 dBFS
 constexpr int kWaitMs = 15000;
 constexpr int kExitMs = 10000;
-constexpr int kPollMs = 100;
-constexpr double kSoundThreshold = 0.01;
 constexpr double kBreakThreshold = 0.005;
 constexpr size_t kGapWindow = kRecordRate / 50;  // 20 ms
 constexpr double kGapFloorDb = -40;
 constexpr std::uint64_t kSeed = 24;
-
-std::unique_ptr<ChildProcess> StartCli(const std::vector<std::string>& arguments,
-                                       const std::vector<std::string>& environment) {
-  ChildOptions options;
-  options.argv = {TW_CLI_PATH};
-  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
-  options.environment = environment;
-  return std::make_unique<ChildProcess>(options);
-}
-
-long FirstSound(ChildProcess& recorder) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
-  while (Clock::now() < deadline) {
-    const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
-    const size_t start = FirstAbove(left, kSoundThreshold);
-    if (start < left.size()) {
-      return static_cast<long>(start);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-  }
-  return -1;
-}
 
 double SecondsAt(size_t frame, long soundStart) {
   return static_cast<double>(frame - static_cast<size_t>(soundStart)) / kRecordRate;
@@ -74,8 +50,8 @@ TEST_F(Network, GoodWifiIsHeardWithoutAGapAfterTheFirstSpike) {
   ASSERT_TRUE(FindLinkProfile("wifi-good", &link));
   link.holds = {{kSpikeEveryMs, link.holds.at(0).lengthMs}};
   const int port = FreeLoopbackPort();
-  auto server =
-      StartCli({"server", "-v", "--port", std::to_string(port), "--device", "Speakers"}, {});
+  auto server = StartProgram(
+      TW_CLI_PATH, {"server", "-v", "--port", std::to_string(port), "--device", "Speakers"}, {});
   ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kWaitMs));
   LinkRelay relay(link, port, kSeed);
   ASSERT_TRUE(relay.Start());
@@ -85,10 +61,11 @@ TEST_F(Network, GoodWifiIsHeardWithoutAGapAfterTheFirstSpike) {
   // at once (see two_clocks_test.cpp).
   ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "1"}));
   ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "0"}));
-  auto client = StartCli(
+  auto client = StartProgram(
+      TW_CLI_PATH,
       {"client", "127.0.0.1", "--port", std::to_string(relay.port()), "--device", "Test tone"},
       {"TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)});
-  const long soundStart = FirstSound(recorder);
+  const long soundStart = WaitForFirstSound(recorder, kWaitMs);
   ASSERT_GE(soundStart, 0) << "no sound from the Server";
   const auto frames = static_cast<std::uint64_t>(soundStart + kStreamSeconds * kRecordRate);
   ASSERT_TRUE(recorder.WaitForBytes(frames * kFrameBytes,

@@ -13,6 +13,8 @@
 #include <numbers>
 #include <thread>
 
+#include "tests/e2e/tone_checks.h"
+
 namespace twtest {
 namespace {
 
@@ -161,5 +163,30 @@ int FreeLoopbackPort() {
 }
 
 double SecondsOfBytes(std::uint64_t bytes) { return static_cast<double>(bytes) / kBytesPerSecond; }
+
+std::unique_ptr<ChildProcess> StartProgram(const std::string& path,
+                                           const std::vector<std::string>& arguments,
+                                           const std::vector<std::string>& environment) {
+  ChildOptions options;
+  options.argv = {path};
+  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+  options.environment = environment;
+  return std::make_unique<ChildProcess>(options);
+}
+
+long WaitForFirstSound(const ChildProcess& recorder, int timeoutMs) {
+  constexpr double kSoundThreshold = 0.01;
+  constexpr int kPollMs = 100;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+    const size_t start = FirstAbove(left, kSoundThreshold);
+    if (start < left.size()) {
+      return static_cast<long>(start);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+  return -1;
+}
 
 }  // namespace twtest

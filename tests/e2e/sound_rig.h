@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,16 @@ bool PlayToneInto(const std::string& sink, int hz);
 ChildOptions RecorderOptions(const std::string& source, int latencyMs);
 // pacat: raw PCM from stdin into the sink, a queue of latencyMs (0: default).
 ChildOptions PlayerOptions(const std::string& sink, int latencyMs);
+
+// The program at path (tonewire-cli) with arguments, and NAME=VALUE settings
+// added to its environment.
+std::unique_ptr<ChildProcess> StartProgram(const std::string& path,
+                                           const std::vector<std::string>& arguments,
+                                           const std::vector<std::string>& environment);
+
+// Waits until the recording's left channel holds sound (above a tenth of a
+// -20 dBFS tone); its first frame, or -1 after timeoutMs.
+long WaitForFirstSound(const ChildProcess& recorder, int timeoutMs);
 
 // A port on 127.0.0.1 that nothing listened on a moment ago.
 int FreeLoopbackPort();

@@ -38,8 +38,6 @@ constexpr int kTestToneHz = 437;
 constexpr double kTestToneRms = 0.2512 / 1.41421356;  // -12 dBFS
 constexpr int kWaitMs = 15000;
 constexpr int kExitMs = 10000;
-constexpr int kPollMs = 100;
-constexpr double kSoundThreshold = 0.01;
 // A clean 16-bit tone leaves about 2 / 32768; a jump by one sample of the
 // test tone leaves about 0.016.
 constexpr double kBreakThreshold = 0.005;
@@ -50,28 +48,6 @@ constexpr double kGapFloorDb = -40;
 // of the difference the skew makes.
 constexpr double kFrequencyTolerance = 0.1;
 
-std::unique_ptr<ChildProcess> StartCli(const std::vector<std::string>& arguments,
-                                       const std::vector<std::string>& environment) {
-  ChildOptions options;
-  options.argv = {TW_CLI_PATH};
-  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
-  options.environment = environment;
-  return std::make_unique<ChildProcess>(options);
-}
-
-long WaitForSound(ChildProcess& recorder) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
-  while (Clock::now() < deadline) {
-    const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
-    const size_t start = FirstAbove(left, kSoundThreshold);
-    if (start < left.size()) {
-      return static_cast<long>(start);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-  }
-  return -1;
-}
-
 class TwoClocks : public ::testing::Test {
  protected:
   void SetUp() override { TW_REQUIRE_PULSE(); }
@@ -79,7 +55,8 @@ class TwoClocks : public ::testing::Test {
 
 TEST_F(TwoClocks, ServerFollowsASlowClientForTwoMinutesWithoutABreak) {
   const int port = FreeLoopbackPort();
-  auto server = StartCli({"server", "--port", std::to_string(port), "--device", "Speakers"}, {});
+  auto server = StartProgram(
+      TW_CLI_PATH, {"server", "--port", std::to_string(port), "--device", "Speakers"}, {});
   ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kWaitMs));
   ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
   ASSERT_TRUE(recorder.WaitForBytes(kFrameBytes, kWaitMs));
@@ -90,11 +67,11 @@ TEST_F(TwoClocks, ServerFollowsASlowClientForTwoMinutesWithoutABreak) {
   // new stream at once.
   ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "1"}));
   ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "0"}));
-  auto client =
-      StartCli({"client", "127.0.0.1", "--port", std::to_string(port), "--device", "Test tone"},
-               {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(kClockPpm),
-                "TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)});
-  const long soundStart = WaitForSound(recorder);
+  auto client = StartProgram(
+      TW_CLI_PATH, {"client", "127.0.0.1", "--port", std::to_string(port), "--device", "Test tone"},
+      {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(kClockPpm),
+       "TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)});
+  const long soundStart = WaitForFirstSound(recorder, kWaitMs);
   ASSERT_GE(soundStart, 0) << "no sound from the Server";
   const auto frames = static_cast<std::uint64_t>(soundStart + kStreamSeconds * kRecordRate);
   ASSERT_TRUE(recorder.WaitForBytes(frames * kFrameBytes,

@@ -354,6 +354,38 @@ TEST(ReceiverPlayback, APauseAfterAnOddByteCountIsSilentAndKeepsEveryFrameWhole)
   EXPECT_EQ(0u, harness.BoxCount());
 }
 
+// Chunks that come on time, with the receive waits idle between them, are
+// played as they are: no fade, no silence, nothing left out.
+TEST(ReceiverPlayback, AStreamAtItsOwnPaceIsPlayedUntouched) {
+  OutputRecorder output;
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  constexpr size_t kChunks = 20;
+  constexpr size_t kFramesPerChunk = kChunkBytes / 4;
+  const Bytes stream = NumberedFrames(1, kChunks * kFramesPerChunk);
+  const int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  const auto start = std::chrono::steady_clock::now();
+  for (size_t chunk = 0; chunk < kChunks; ++chunk) {
+    // Two at once fill the ring, then one a block's playing time apart.
+    const size_t due = chunk < 2 ? 0 : chunk - 1;
+    std::this_thread::sleep_until(start + std::chrono::microseconds(due * 139320));
+    ASSERT_TRUE(peer::SendAll(client, stream.data() + chunk * kChunkBytes, kChunkBytes));
+  }
+  ASSERT_TRUE(harness.WaitForStatus("Playback", 3000));
+  const size_t waits = harness.StatusCount(kWaiting);
+  peer::Close(client);
+  ASSERT_TRUE(harness.WaitForStatus(kWaiting, 8000, waits + 1));
+
+  const std::vector<std::uint32_t> heard = Heard(output);
+  ASSERT_EQ(heard.size(), kChunks * kFramesPerChunk);
+  for (size_t i = 0; i < heard.size(); ++i) {
+    ASSERT_EQ(i + 1, heard[i]) << "frame " << i;
+  }
+  StopAndExpectEnd(harness);
+}
+
 // A header with good magic and block length whose format fields are chosen
 // by the caller, in wire order after the magic.
 Bytes FormatHeader(std::uint32_t rate, std::uint32_t channels, std::uint32_t bits,
