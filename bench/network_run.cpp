@@ -23,7 +23,6 @@ using Seconds = std::chrono::duration<double>;
 
 constexpr int kSoundWaitMs = 15000;
 constexpr double kSettleSeconds = 2.0;
-constexpr double kLongestDelaySeconds = kClickKinds * kClickPeriodSeconds;
 constexpr double kBaselineSeconds = 5.0;  // before a spike: where the latency was
 constexpr double kBackWithinMs = 20.0;    // back where it was, give or take
 constexpr std::uint64_t kSeed = 24;
@@ -90,24 +89,15 @@ double ChosenTargetMs(Setup& setup) {
 
 void Analyse(const ClickRig& rig, Clock::time_point connected, Clock::time_point from,
              Clock::time_point to, SetupFigures& figures) {
-  const size_t relayedFrom = rig.FrameAt(from);
-  const size_t relayedTo = rig.FrameAt(to);
-  const auto longest = static_cast<size_t>(kLongestDelaySeconds * kRate);
-  const size_t base = relayedFrom > longest ? relayedFrom - longest : 0;
-  const std::vector<double> relayed = rig.Channel(0, base, relayedTo);
-  const std::vector<double> sent = rig.Channel(1, base, relayedTo);
-  const std::vector<Click> relayedClicks =
-      FindClicks(relayed, relayedFrom - base, relayedTo - base);
-  const std::vector<Click> sentClicks = FindClicks(sent, 0, relayedTo - base);
+  const HeardStretch heard = ReadStretch(rig, from, to);
   const auto since = [&](size_t frame) {
-    return Seconds(rig.MomentOf(base + frame) - connected).count();
+    return Seconds(rig.MomentOf(heard.base + frame) - connected).count();
   };
-  for (const ClickDelay& delay : MatchClickDelays(sentClicks, relayedClicks)) {
+  for (const ClickDelay& delay : MatchClickDelays(heard.sentClicks, heard.relayedClicks)) {
     figures.clicks.push_back({since(delay.at), delay.ms});
   }
-  figures.continuity =
-      CheckContinuity(relayed, relayedFrom - base, relayedTo - base, relayedClicks);
-  const double offset = since(relayedFrom - base);
+  figures.continuity = CheckContinuity(heard.relayed, heard.from, heard.to, heard.relayedClicks);
+  const double offset = since(heard.from);
   for (auto* seconds : {&figures.continuity.gapSeconds, &figures.continuity.breakSeconds}) {
     for (double& at : *seconds) {
       at += offset;

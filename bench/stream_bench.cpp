@@ -73,7 +73,6 @@ Settings LongSettings() { return Settings{"long", 600, 60, 10, 10}; }
 constexpr int kSoundWaitMs = 15000;
 constexpr int kLineWaitMs = 10000;
 constexpr int kExitWaitMs = 10000;
-constexpr double kLongestDelaySeconds = kClickKinds * kClickPeriodSeconds;
 constexpr int kPipelineSmallMs = 20;  // the least that ran without gaps here; see README
 
 // What the constants imply: a sample waits for the rest of its block in the
@@ -155,25 +154,16 @@ int DropInherited(std::vector<double>& relayedSeconds, const std::vector<double>
 
 void Analyse(const ClickRig& rig, Clock::time_point from, Clock::time_point to,
              StreamFigures& figures) {
-  const size_t relayedFrom = rig.FrameAt(from);
-  const size_t relayedTo = rig.FrameAt(to);
-  const auto longest = static_cast<size_t>(kLongestDelaySeconds * kRate);
-  const size_t base = relayedFrom > longest ? relayedFrom - longest : 0;
-  const std::vector<double> relayed = rig.Channel(0, base, relayedTo);
-  const std::vector<double> sent = rig.Channel(1, base, relayedTo);
-  const std::vector<Click> relayedClicks =
-      FindClicks(relayed, relayedFrom - base, relayedTo - base);
-  const std::vector<Click> sentClicks = FindClicks(sent, 0, relayedTo - base);
-  figures.latenciesMs = MatchClicks(sentClicks, relayedClicks);
-  figures.continuity =
-      CheckContinuity(relayed, relayedFrom - base, relayedTo - base, relayedClicks);
+  const HeardStretch heard = ReadStretch(rig, from, to);
+  figures.latenciesMs = MatchClicks(heard.sentClicks, heard.relayedClicks);
+  figures.continuity = CheckContinuity(heard.relayed, heard.from, heard.to, heard.relayedClicks);
   if (figures.latenciesMs.empty()) {
     return;
   }
   // The same stretch of the click track as it was sent.
   const auto delay = static_cast<size_t>(Median(figures.latenciesMs) * kRate / 1000);
   const Continuity asSent =
-      CheckContinuity(sent, relayedFrom - base - delay, relayedTo - base - delay, sentClicks);
+      CheckContinuity(heard.sent, heard.from - delay, heard.to - delay, heard.sentClicks);
   Continuity& own = figures.continuity;
   figures.rigEvents = DropInherited(own.gapSeconds, asSent.gapSeconds) +
                       DropInherited(own.breakSeconds, asSent.breakSeconds);

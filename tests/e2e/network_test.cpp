@@ -27,13 +27,8 @@ namespace {
 constexpr double kStreamSeconds = 60;
 constexpr double kSpikeEveryMs = 15000;
 constexpr double kAfterFirstSpikeSeconds = kSpikeEveryMs / 1000 + 2;
-constexpr int kTestToneHz = 437;                      // a ring's lap of older sound is a break
-constexpr double kTestToneRms = 0.2512 / 1.41421356;  // -12 dBFS
+constexpr int kTestToneHz = 437;  // a ring's lap of older sound is a break
 constexpr int kWaitMs = 15000;
-constexpr int kExitMs = 10000;
-constexpr double kBreakThreshold = 0.005;
-constexpr size_t kGapWindow = kRecordRate / 50;  // 20 ms
-constexpr double kGapFloorDb = -40;
 constexpr std::uint64_t kSeed = 24;
 
 double SecondsAt(size_t frame, long soundStart) {
@@ -55,42 +50,31 @@ TEST_F(Network, GoodWifiIsHeardWithoutAGapAfterTheFirstSpike) {
   ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kWaitMs));
   LinkRelay relay(link, port, kSeed);
   ASSERT_TRUE(relay.Start());
-  ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
-  ASSERT_TRUE(recorder.WaitForBytes(kFrameBytes, kWaitMs));
-  // A fresh start of the idle null sink, as a sound card serves a new stream
-  // at once (see two_clocks_test.cpp).
-  ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "1"}));
-  ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "0"}));
-  auto client = StartProgram(
-      TW_CLI_PATH,
-      {"client", "127.0.0.1", "--port", std::to_string(relay.port()), "--device", "Test tone"},
-      {"TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)});
-  const long soundStart = WaitForFirstSound(recorder, kWaitMs);
-  ASSERT_GE(soundStart, 0) << "no sound from the Server";
-  const auto frames = static_cast<std::uint64_t>(soundStart + kStreamSeconds * kRecordRate);
-  ASSERT_TRUE(recorder.WaitForBytes(frames * kFrameBytes,
-                                    kWaitMs + static_cast<int>(kStreamSeconds * 1000)));
-  client->Signal(SIGTERM);
-  EXPECT_EQ(client->Wait(kExitMs), 0);
-  server->Signal(SIGTERM);
-  EXPECT_EQ(server->Wait(kExitMs), 0);
-
-  const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+  const TestToneRecording run =
+      RecordTestTone(TW_CLI_PATH, *server, relay.port(),
+                     {"TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)}, kStreamSeconds);
+  ASSERT_TRUE(run.failure.empty()) << run.failure;
+  EXPECT_EQ(run.clientExit, 0);
+  EXPECT_EQ(run.serverExit, 0);
+  const std::vector<double>& left = run.left;
+  const long soundStart = run.soundStart;
   const Span whole{static_cast<size_t>(soundStart) + kRecordRate,
                    static_cast<size_t>((kStreamSeconds - 1) * kRecordRate)};
-  for (size_t gap : QuietStretchesBelow(left, whole, kGapWindow, kTestToneRms, kGapFloorDb)) {
+  for (size_t gap : QuietStretchesBelow(left, whole, kTestToneGapWindow, kTestToneLevelRms,
+                                        kTestToneGapFloorDb)) {
     std::printf("[ measured ] gap at %.2f s\n", SecondsAt(gap, soundStart));
   }
-  for (size_t at : BreaksAbove(left, whole, kTestToneHz, kBreakThreshold, kGapWindow)) {
+  for (size_t at :
+       BreaksAbove(left, whole, kTestToneHz, kTestToneBreakThreshold, kTestToneGapWindow)) {
     std::printf("[ measured ] break at %.2f s\n", SecondsAt(at, soundStart));
   }
   // From shortly after the first spike to the end: two more spikes.
   const auto checkedFrom = static_cast<size_t>(soundStart + kAfterFirstSpikeSeconds * kRecordRate);
   const Span checked{checkedFrom, whole.from + whole.count - checkedFrom};
-  const std::vector<size_t> gaps =
-      QuietStretchesBelow(left, checked, kGapWindow, kTestToneRms, kGapFloorDb);
+  const std::vector<size_t> gaps = QuietStretchesBelow(left, checked, kTestToneGapWindow,
+                                                       kTestToneLevelRms, kTestToneGapFloorDb);
   const std::vector<size_t> breaks =
-      BreaksAbove(left, checked, kTestToneHz, kBreakThreshold, kGapWindow);
+      BreaksAbove(left, checked, kTestToneHz, kTestToneBreakThreshold, kTestToneGapWindow);
   std::printf("[ measured ] after the first spike: %zu gaps, %zu breaks in %.0f s\n", gaps.size(),
               breaks.size(), static_cast<double>(checked.count) / kRecordRate);
   EXPECT_TRUE(gaps.empty());

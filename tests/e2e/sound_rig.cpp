@@ -189,4 +189,41 @@ long WaitForFirstSound(const ChildProcess& recorder, int timeoutMs) {
   return -1;
 }
 
+TestToneRecording RecordTestTone(const std::string& cliPath, ChildProcess& server, int clientPort,
+                                 const std::vector<std::string>& clientEnvironment,
+                                 double seconds) {
+  constexpr int kWaitMs = 15000;
+  constexpr int kExitMs = 10000;
+  TestToneRecording run;
+  ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
+  // An idle null sink renders in 2 s blocks and takes its recorder's 20 ms
+  // only from its next block, so the Server's stream could wait up to 2 s
+  // for its first request while the Client's sound piles up in the sockets.
+  // A suspend and resume starts the sink afresh, as a sound card serves a
+  // new stream at once.
+  if (!recorder.WaitForBytes(kFrameBytes, kWaitMs) || !Pactl({"suspend-sink", "Speakers", "1"}) ||
+      !Pactl({"suspend-sink", "Speakers", "0"})) {
+    run.failure = "no recording of Speakers.monitor";
+    return run;
+  }
+  auto client = StartProgram(
+      cliPath,
+      {"client", "127.0.0.1", "--port", std::to_string(clientPort), "--device", "Test tone"},
+      clientEnvironment);
+  run.soundStart = WaitForFirstSound(recorder, kWaitMs);
+  const auto frames = static_cast<std::uint64_t>(run.soundStart + seconds * kRecordRate);
+  if (run.soundStart < 0) {
+    run.failure = "no sound from the Server";
+  } else if (!recorder.WaitForBytes(frames * kFrameBytes,
+                                    kWaitMs + static_cast<int>(seconds * 1000))) {
+    run.failure = "the recording stopped early";
+  }
+  client->Signal(SIGTERM);
+  run.clientExit = client->Wait(kExitMs);
+  server.Signal(SIGTERM);
+  run.serverExit = server.Wait(kExitMs);
+  run.left = StereoChannel(recorder.Bytes(), 0);
+  return run;
+}
+
 }  // namespace twtest

@@ -267,6 +267,17 @@ TEST(ReceiverConnections, OneClientAtATimeAndPlaybackStartsWithTheSecondChunk) {
   EXPECT_EQ(0u, harness.BoxCount());
 }
 
+// Closes the Client's end of a connection that is playing and waits until
+// the Server has played it out and waits for the next Client.
+bool CloseAndWaitUntilPlayedOut(RunHarness& harness, int client) {
+  if (!harness.WaitForStatus("Playback", 3000)) {
+    return false;
+  }
+  const size_t waits = harness.StatusCount(kWaiting);
+  peer::Close(client);
+  return harness.WaitForStatus(kWaiting, 8000, waits + 1);
+}
+
 // Frames whose left sample counts up from 1 and whose right sample is its
 // negation: a frame shifted by any byte count, or channels swapped, breaks
 // right == -left, and every frame says where it came from.
@@ -317,10 +328,7 @@ TEST(ReceiverPlayback, APauseAfterAnOddByteCountIsSilentAndKeepsEveryFrameWhole)
   ASSERT_TRUE(peer::SendAll(client, stream.data(), kCut));
   std::this_thread::sleep_for(std::chrono::seconds(3));
   ASSERT_TRUE(peer::SendAll(client, stream.data() + kCut, stream.size() - kCut));
-  ASSERT_TRUE(harness.WaitForStatus("Playback", 3000));
-  const size_t waits = harness.StatusCount(kWaiting);
-  peer::Close(client);
-  ASSERT_TRUE(harness.WaitForStatus(kWaiting, 8000, waits + 1));
+  ASSERT_TRUE(CloseAndWaitUntilPlayedOut(harness, client));
 
   const std::vector<std::uint32_t> heard = Heard(output);
   size_t broken = 0;
@@ -373,10 +381,7 @@ TEST(ReceiverPlayback, AStreamAtItsOwnPaceIsPlayedUntouched) {
     std::this_thread::sleep_until(start + std::chrono::microseconds(due * 139320));
     ASSERT_TRUE(peer::SendAll(client, stream.data() + chunk * kChunkBytes, kChunkBytes));
   }
-  ASSERT_TRUE(harness.WaitForStatus("Playback", 3000));
-  const size_t waits = harness.StatusCount(kWaiting);
-  peer::Close(client);
-  ASSERT_TRUE(harness.WaitForStatus(kWaiting, 8000, waits + 1));
+  ASSERT_TRUE(CloseAndWaitUntilPlayedOut(harness, client));
 
   const std::vector<std::uint32_t> heard = Heard(output);
   ASSERT_EQ(heard.size(), kChunks * kFramesPerChunk);
