@@ -213,6 +213,20 @@ bool StreamIsLate(const PlaybackContext& context) {
   return context.idleLooks > looksPerBlock;
 }
 
+// Stores the last written frame again, unchanged, so that the last write
+// ends where the queued sound ends: the sound layer may take the end of the
+// last write for the end of what is queued (the Linux platform's drift
+// correction holds that fill), and silence written behind the cursor must
+// not read as a full ring.
+void RepublishSoundEnd(PlaybackContext& context) {
+  const LONG frame = context.frameBytes < context.bufferBytes ? context.frameBytes : 1;
+  RingSpan span;
+  const LONG start = (context.writeOffset - frame + context.bufferBytes) % context.bufferBytes;
+  if (SUCCEEDED(LockSpan(context.playbackBuffer, start, frame, span))) {
+    UnlockSpan(context.playbackBuffer, span);
+  }
+}
+
 // Fades out the end of the queued sound that the device has not taken yet,
 // so that running out is not a click; the next chunk then fades in.
 void FadeOutQueuedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCursor, LONG queued) {
@@ -329,6 +343,7 @@ void SilencePlayedRegion(PlaybackContext& context, bool idle) {
       FillSilence(context, (context.writeOffset + context.silentBytes) % context.bufferBytes,
                   played - context.silentBytes)) {
     context.silentBytes = played;
+    RepublishSoundEnd(context);
   }
   context.idleLooks = idle ? context.idleLooks + 1 : 0;
   if (idle && !context.fadedOut && StreamIsLate(context) &&
