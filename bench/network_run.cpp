@@ -196,7 +196,7 @@ std::string Cell(double value, const char* format = "%7.0f") {
 
 void PrintRow(const std::string& profile, const SetupFigures& figures) {
   if (!figures.failure.empty()) {
-    std::printf("%-13s %-24s failed: %s\n", profile.c_str(), figures.name.c_str(),
+    std::printf("%-13s %-30s failed: %s\n", profile.c_str(), figures.name.c_str(),
                 figures.failure.c_str());
     return;
   }
@@ -206,7 +206,7 @@ void PrintRow(const std::string& profile, const SetupFigures& figures) {
     back += ' ';
     back += seconds < 0 ? std::string("never") : Cell(seconds, "%.1f");
   }
-  std::printf("%-13s %-24s %5d %6d %s %s %s %s  %s\n", profile.c_str(), figures.name.c_str(),
+  std::printf("%-13s %-30s %5d %6d %s %s %s %s  %s\n", profile.c_str(), figures.name.c_str(),
               figures.continuity.gaps, figures.continuity.breaks, Cell(Percentile(ms, 0.5)).c_str(),
               Cell(Percentile(ms, 0.95)).c_str(), Cell(Percentile(ms, 1.0)).c_str(),
               Cell(figures.targetMs).c_str(), back.empty() ? "-" : back.c_str());
@@ -232,7 +232,7 @@ void Picture(const twtest::LinkProfile& profile, double seconds,
 }  // namespace
 
 bool RunNetwork(const ClickRig& rig, const NetworkSettings& settings) {
-  std::printf("%-13s %-24s %5s %6s %7s %7s %7s %7s  %s\n", "profile", "setup", "gaps", "breaks",
+  std::printf("%-13s %-30s %5s %6s %7s %7s %7s %7s  %s\n", "profile", "setup", "gaps", "breaks",
               "median", "p95", "max", "target", "s back after each spike");
   for (const twtest::LinkProfile& listed : twtest::LinkProfiles()) {
     if (!settings.onlyProfile.empty() && listed.name != settings.onlyProfile) {
