@@ -14,6 +14,10 @@
 struct IDirectSound;
 struct IDirectSoundBuffer;
 
+// The largest frame the writer keeps whole across chunks (eight channels of
+// 32 bits take 32 bytes); a larger one goes into the ring as it comes.
+inline constexpr LONG kMaxCarriedFrame = 256;
+
 struct PlaybackContext {
   PlaybackContext();
   ~PlaybackContext();
@@ -34,4 +38,16 @@ struct PlaybackContext {
   // it wrote since; more at the next look means the cursor overtook the
   // writer. The largest LONG while unknown.
   LONG queuedBytes = 0x7FFFFFFF;
+  // The start of a frame that the last chunk cut off; it goes into the ring
+  // once the next chunk completes it, so the ring only ever gets whole frames.
+  BYTE partialFrame[kMaxCarriedFrame] = {};
+  LONG partialBytes = 0;
+  // Bytes from writeOffset on that hold silence: what the cursor played is
+  // overwritten with silence, so an underrun is heard as silence.
+  LONG silentBytes = 0;
+  LONG sampleBytes = 2;   // bitsPerSample / 8 of the current header
+  LONG fadeFrames = 1;    // frames of a fade in or out, a few milliseconds
+  LONG fadeInStep = -1;   // where the next written frame is in a fade-in; -1: none
+  bool fadedOut = false;  // the queued sound's end was faded out
+  LONG idleLooks = 0;     // receive waits without data since the last write
 };

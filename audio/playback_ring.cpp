@@ -3,8 +3,10 @@
 #include <commctrl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 
+#include "audio/pcm_ramp.h"
 #include "audio/ring_span.h"
 #include "core/app_state.h"
 #include "core/error_reporter.h"
@@ -15,6 +17,26 @@ constexpr DWORD kRoomWaitMs = 500;
 constexpr DWORD kDrainStepMs = 10;
 // The quarter-second ring, the tail and slack.
 constexpr std::chrono::milliseconds kLongestDrain{1000};
+constexpr DWORD kFadesPerSecond = 200;  // a fade lasts 5 ms
+// Idle looks come a receive wait (50 ms) apart.
+constexpr DWORD kLooksPerSecond = 20;
+// Sound queued below this much (15 ms) when the next chunk is overdue is
+// about to run out: a fade costs less than the click. More is left alone,
+// since the chunk may still come in time and a fade would then be a dip.
+constexpr DWORD kRunOutPerSecond = 1000 / 15;
+
+// The frame the writer keeps whole: blockAlign, or a byte for a frame larger
+// than it can carry.
+LONG WholeFrame(const PlaybackContext& context) {
+  return context.frameBytes <= kMaxCarriedFrame ? context.frameBytes : 1;
+}
+
+BYTE SilenceByte() { return appState.currentHeader.Get().bitsPerSample == 8 ? 0x80 : 0x00; }
+
+LONG RingDistance(const PlaybackContext& context, LONG from, LONG to) {
+  const LONG distance = to - from;
+  return distance < 0 ? distance + context.bufferBytes : distance;
+}
 
 WAVEFORMATEX FormatOf(const StreamHeader& header) {
   WAVEFORMATEX format{};
@@ -38,15 +60,16 @@ void ApplyVolume(IDirectSoundBuffer* buffer) {
 
 // Bytes ahead of the play cursor. The cursor keeps the device's pace even
 // when the stream falls behind; once it has overtaken writeOffset the ring
-// plays older sound, and the writer goes on from the write cursor rather
-// than behind the play cursor, where what it writes would wait almost a
-// whole ring (a delay that would last).
+// plays the silence left behind the cursor, and the writer goes on from the
+// write cursor rather than behind the play cursor, where what it writes would
+// wait almost a whole ring (a delay that would last). Only whole frames were
+// written, so the stream goes on there on a frame boundary, faded in.
 LONG QueuedBytes(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
-  LONG used = context.writeOffset - static_cast<LONG>(playCursor);
-  if (used < 0) {
-    used += context.bufferBytes;
-  }
+  LONG used = RingDistance(context, static_cast<LONG>(playCursor), context.writeOffset);
   if (used > context.queuedBytes) {
+    const LONG skipped = RingDistance(context, context.writeOffset, static_cast<LONG>(writeCursor));
+    context.silentBytes = context.silentBytes > skipped ? context.silentBytes - skipped : 0;
+    context.fadeInStep = 0;
     context.writeOffset = static_cast<LONG>(writeCursor);
     used = static_cast<LONG>(writeCursor) - static_cast<LONG>(playCursor);
     used = used < 0 ? used + context.bufferBytes : used;
@@ -55,8 +78,8 @@ LONG QueuedBytes(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) 
   return used;
 }
 
-// Bytes the writer may add at writeOffset. One frame always stays free, so
-// a full ring never looks empty (writeOffset back on the play cursor).
+// Whole frames the writer may add at writeOffset. One frame always stays
+// free, so a full ring never looks empty (writeOffset back on the play cursor).
 // Before Play the ring holds exactly what was written; once playing, equal
 // cursors mean a stopped or lost buffer and the whole ring is free (a lost
 // buffer's Lock then leads to Restore).
@@ -70,7 +93,7 @@ LONG RoomFor(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
   }
   const LONG gap = context.frameBytes < context.bufferBytes / 2 ? context.frameBytes : 1;
   const LONG room = context.bufferBytes - used - gap;
-  return room > 0 ? room : 0;
+  return room > 0 ? room - room % WholeFrame(context) : 0;
 }
 
 // Waits in steps of at most 500 ms until there is room, showing the queued
@@ -116,12 +139,20 @@ bool WritePart(PlaybackContext& context, const BYTE* source, LONG length) {
     return false;
   }
   span.CopyFrom(source);
+  if (context.fadeInStep >= 0) {
+    const RampShape shape{context.frameBytes, context.sampleBytes, context.fadeFrames,
+                          context.fadeInStep, true};
+    context.fadeInStep += RampFrames(span, shape);
+    context.fadeInStep = context.fadeInStep < context.fadeFrames ? context.fadeInStep : -1;
+  }
   result = UnlockSpan(buffer, span);
   if (FAILED(result)) {
     ReportError("Playback Unlock", result);
     return false;
   }
   context.writeOffset = (context.writeOffset + length) % context.bufferBytes;
+  context.silentBytes = context.silentBytes > length ? context.silentBytes - length : 0;
+  context.fadedOut = false;
   if (!context.playing) {
     context.prefilledBytes += length;
   }
@@ -135,8 +166,7 @@ bool WritePart(PlaybackContext& context, const BYTE* source, LONG length) {
 // moving on at the device's pace, plays silence and not older ring contents.
 bool TopUpWithSilence(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
   BYTE silence[4096];
-  std::memset(silence, appState.currentHeader.Get().bitsPerSample == 8 ? 0x80 : 0x00,
-              sizeof silence);
+  std::memset(silence, SilenceByte(), sizeof silence);
   LONG room = RoomFor(context, playCursor, writeCursor);
   room -= room % context.frameBytes;
   while (room > 0) {
@@ -147,6 +177,94 @@ bool TopUpWithSilence(PlaybackContext& context, DWORD playCursor, DWORD writeCur
     room -= part;
   }
   return true;
+}
+
+// Whole frames from source, as fast as the play cursor frees room.
+bool WriteFrames(PlaybackContext& context, const BYTE* source, LONG length) {
+  LONG written = 0;
+  while (written < length) {
+    const LONG room = WaitForRoom(context);
+    const LONG part = length - written < room ? length - written : room;
+    if (part == 0 || !WritePart(context, source + written, part)) {
+      return false;
+    }
+    written += part;
+  }
+  return true;
+}
+
+// Completes the frame the last chunk cut off from the front of source.
+// Returns the bytes of source used; *whole tells that the frame is complete.
+LONG CompletePartialFrame(PlaybackContext& context, const BYTE* source, LONG length, bool* whole) {
+  const LONG missing = WholeFrame(context) - context.partialBytes;
+  const LONG taken = missing < length ? missing : length;
+  std::memcpy(context.partialFrame + context.partialBytes, source, static_cast<size_t>(taken));
+  context.partialBytes += taken;
+  *whole = context.partialBytes == WholeFrame(context);
+  return taken;
+}
+
+// Overwrites length bytes at offset with silence; false when the buffer
+// cannot be locked (a lost buffer is restored by the next write).
+bool FillSilence(PlaybackContext& context, LONG offset, LONG length) {
+  RingSpan span;
+  if (FAILED(LockSpan(context.playbackBuffer, offset, length, span))) {
+    return false;
+  }
+  std::memset(span.region1, SilenceByte(), span.bytes1);
+  if (span.region2 != nullptr) {
+    std::memset(span.region2, SilenceByte(), span.bytes2);
+  }
+  return SUCCEEDED(UnlockSpan(context.playbackBuffer, span));
+}
+
+// The next chunk is overdue: more idle looks since the last one than a
+// block of the header's length takes to play. A ring kept low on purpose (the
+// platform's drift correction holds it just above a block's arrival) is not
+// faded out while chunks come on time.
+bool StreamIsLate(const PlaybackContext& context) {
+  const StreamHeader header = appState.currentHeader.Get();
+  if (header.averageBytesPerSecond == 0) {
+    return true;
+  }
+  const auto looksPerBlock = static_cast<LONG>(static_cast<std::uint64_t>(header.blockLength) *
+                                               kLooksPerSecond / header.averageBytesPerSecond);
+  return context.idleLooks > looksPerBlock;
+}
+
+// Stores the last written frame again, unchanged, so that the last write
+// ends where the queued sound ends: the sound layer may take the end of the
+// last write for the end of what is queued (the Linux platform's drift
+// correction holds that fill), and silence written behind the cursor must
+// not read as a full ring.
+void RepublishSoundEnd(PlaybackContext& context) {
+  const LONG frame = context.frameBytes < context.bufferBytes ? context.frameBytes : 1;
+  RingSpan span;
+  const LONG start = (context.writeOffset - frame + context.bufferBytes) % context.bufferBytes;
+  if (SUCCEEDED(LockSpan(context.playbackBuffer, start, frame, span))) {
+    UnlockSpan(context.playbackBuffer, span);
+  }
+}
+
+// Fades out the end of the queued sound that the device has not taken yet,
+// so that running out is not a click; the next chunk then fades in.
+void FadeOutQueuedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCursor, LONG queued) {
+  const LONG lead =
+      RingDistance(context, static_cast<LONG>(playCursor), static_cast<LONG>(writeCursor));
+  const LONG frame = context.frameBytes;
+  LONG frames = queued > lead ? (queued - lead) / frame : 0;
+  frames = frames < context.fadeFrames ? frames : context.fadeFrames;
+  context.fadedOut = true;
+  context.fadeInStep = 0;
+  RingSpan span;
+  const LONG start =
+      (context.writeOffset - frames * frame + context.bufferBytes) % context.bufferBytes;
+  if (frames == 0 || FAILED(LockSpan(context.playbackBuffer, start, frames * frame, span))) {
+    return;
+  }
+  RampFrames(span,
+             {frame, context.sampleBytes, context.fadeFrames, context.fadeFrames - frames, false});
+  UnlockSpan(context.playbackBuffer, span);
 }
 
 }  // namespace
@@ -176,6 +294,14 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
   // inside this one.
   context.writeOffset = 0;
   context.frameBytes = header.blockAlign > 0 ? static_cast<LONG>(header.blockAlign) : 1;
+  context.sampleBytes = static_cast<LONG>(header.bitsPerSample / 8);
+  context.fadeFrames = static_cast<LONG>(header.samplesPerSecond / kFadesPerSecond);
+  context.fadeFrames = context.fadeFrames > 0 ? context.fadeFrames : 1;
+  context.partialBytes = 0;
+  context.silentBytes = 0;
+  context.fadeInStep = -1;
+  context.fadedOut = false;
+  context.idleLooks = 0;
   context.playing = false;
   context.prefilledBytes = 0;
   context.queuedBytes = 0x7FFFFFFF;
@@ -191,23 +317,59 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
 
 // A chunk goes in as fast as the play cursor frees room: a ring smaller than
 // a chunk (a header of under 98304 bytes per second) plays steadily instead
-// of waiting for the whole ring to be free.
+// of waiting for the whole ring to be free. TCP cuts the stream anywhere, so
+// a chunk's last partial frame waits for the next chunk; when a write fails,
+// the frame phase is kept all the same, and what is dropped is whole frames.
 bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG length) {
   ApplyVolume(context.playbackBuffer);
   if (StopRequested()) {
     return false;
   }
   const auto* bytes = static_cast<const BYTE*>(source);
-  LONG written = 0;
-  while (written < length) {
-    const LONG room = WaitForRoom(context);
-    const LONG part = length - written < room ? length - written : room;
-    if (part == 0 || !WritePart(context, bytes + written, part)) {
-      return false;
+  LONG used = 0;
+  bool written = true;
+  if (context.partialBytes > 0) {
+    bool whole = false;
+    used = CompletePartialFrame(context, bytes, length, &whole);
+    if (!whole) {
+      return true;
     }
-    written += part;
+    context.partialBytes = 0;
+    written = WriteFrames(context, context.partialFrame, WholeFrame(context));
   }
-  return true;
+  const LONG frames = (length - used) / WholeFrame(context);
+  const LONG wholeBytes = frames * WholeFrame(context);
+  written = written && WriteFrames(context, bytes + used, wholeBytes);
+  context.partialBytes = length - used - wholeBytes;
+  std::memcpy(context.partialFrame, bytes + used + wholeBytes,
+              static_cast<size_t>(context.partialBytes));
+  return written;
+}
+
+void SilencePlayedRegion(PlaybackContext& context, bool idle) {
+  if (context.playbackBuffer == nullptr || !context.playing) {
+    return;
+  }
+  DWORD play = 0;
+  DWORD write = 0;
+  if (FAILED(context.playbackBuffer->GetCurrentPosition(&play, &write)) || play == write) {
+    return;  // stopped or lost: nothing plays
+  }
+  const LONG queued = QueuedBytes(context, play, write);
+  PostMessageA(appState.bufferMeter.load(), PBM_SETPOS, static_cast<WPARAM>(queued), 0);
+  const LONG played = context.bufferBytes - queued;
+  if (context.silentBytes < played &&
+      FillSilence(context, (context.writeOffset + context.silentBytes) % context.bufferBytes,
+                  played - context.silentBytes)) {
+    context.silentBytes = played;
+    RepublishSoundEnd(context);
+  }
+  context.idleLooks = idle ? context.idleLooks + 1 : 0;
+  if (idle && !context.fadedOut && StreamIsLate(context) &&
+      queued < static_cast<LONG>(appState.currentHeader.Get().averageBytesPerSecond /
+                                 kRunOutPerSecond)) {
+    FadeOutQueuedEnd(context, play, write, queued);
+  }
 }
 
 void StartPlaybackRing(PlaybackContext& context) {

@@ -26,12 +26,23 @@ inline constexpr DWORD kPlaybackBufferFlags = DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLP
 HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
                             IDirectSoundBuffer** bufferOut);
 
-// Applies a changed volume, then writes length bytes of source into the ring
-// at writeOffset, as much as there is room for behind the play cursor on each
-// pass. Before the buffer plays, nothing written is overwritten: a ring that
-// cannot take more starts playing. False on a stop request or a reported
-// failure; the bytes not yet written are then dropped.
+// Applies a changed volume, then writes the whole frames of source (with the
+// frame the last call cut off first) into the ring at writeOffset, as much as
+// there is room for behind the play cursor on each pass; a partial frame at
+// the end waits for the next call. Before the buffer plays, nothing written
+// is overwritten: a ring that cannot take more starts playing. False on a
+// stop request or a reported failure; the whole frames not yet written are
+// then dropped.
 bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG length);
+
+// Between chunks, once the buffer plays: overwrites what the play cursor has
+// played with silence, so that a cursor overtaking the writer plays silence
+// rather than the ring's older sound, and shows the queued bytes on the
+// meter. idle: nothing came in the last receive wait; once the next chunk is
+// overdue, queued sound about to run out then fades out, and the next chunk
+// fades in.
+// Failures are left to the next write to report.
+void SilencePlayedRegion(PlaybackContext& context, bool idle);
 
 // Starts the current buffer playing, once per buffer; a failure is reported.
 void StartPlaybackRing(PlaybackContext& context);

@@ -194,4 +194,19 @@ bool ClickRig::WaitForRelayedSound(Clock::time_point after, int timeoutMs,
   return false;
 }
 
+HeardStretch ReadStretch(const ClickRig& rig, Clock::time_point from, Clock::time_point to) {
+  HeardStretch stretch;
+  const size_t relayedFrom = rig.FrameAt(from);
+  const size_t relayedTo = rig.FrameAt(to);
+  const auto longest = static_cast<size_t>(kClickKinds * kClickPeriodSeconds * kRate);
+  stretch.base = relayedFrom > longest ? relayedFrom - longest : 0;
+  stretch.from = relayedFrom - stretch.base;
+  stretch.to = relayedTo - stretch.base;
+  stretch.relayed = rig.Channel(0, stretch.base, relayedTo);
+  stretch.sent = rig.Channel(1, stretch.base, relayedTo);
+  stretch.relayedClicks = FindClicks(stretch.relayed, stretch.from, stretch.to);
+  stretch.sentClicks = FindClicks(stretch.sent, 0, stretch.to);
+  return stretch;
+}
+
 }  // namespace twbench

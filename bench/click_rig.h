@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/click_track.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pulse_daemon.h"
 
@@ -69,5 +70,21 @@ class ClickRig {
   std::thread feedThread_;
   std::atomic<bool> stopFeeding_{false};
 };
+
+// A stretch [from, to) of our clock as the recording holds it, with its
+// clicks: both channels from the longest delay a click can be told at
+// (kClickKinds periods) before `from` on, so that every relayed click's sent
+// partner is in. Indices into the channels; `base` is the recording's frame
+// of index 0.
+struct HeardStretch {
+  size_t base = 0;
+  size_t from = 0;
+  size_t to = 0;
+  std::vector<double> relayed;
+  std::vector<double> sent;
+  std::vector<Click> relayedClicks;
+  std::vector<Click> sentClicks;
+};
+HeardStretch ReadStretch(const ClickRig& rig, Clock::time_point from, Clock::time_point to);
 
 }  // namespace twbench

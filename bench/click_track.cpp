@@ -92,9 +92,10 @@ std::vector<Click> FindClicks(const std::vector<double>& samples, size_t from, s
   return clicks;
 }
 
-std::vector<double> MatchClicks(const std::vector<Click>& sent, const std::vector<Click>& relayed) {
+std::vector<ClickDelay> MatchClickDelays(const std::vector<Click>& sent,
+                                         const std::vector<Click>& relayed) {
   constexpr size_t kLongest = kClickKinds * kPeriodFrames;
-  std::vector<double> delaysMs;
+  std::vector<ClickDelay> delays;
   for (const Click& heard : relayed) {
     for (auto it = sent.rbegin(); it != sent.rend(); ++it) {
       if (it->at > heard.at) {
@@ -104,10 +105,18 @@ std::vector<double> MatchClicks(const std::vector<Click>& sent, const std::vecto
         break;
       }
       if (it->kind == heard.kind) {
-        delaysMs.push_back(static_cast<double>(heard.at - it->at) * 1000.0 / kRate);
+        delays.push_back({heard.at, static_cast<double>(heard.at - it->at) * 1000.0 / kRate});
         break;
       }
     }
+  }
+  return delays;
+}
+
+std::vector<double> MatchClicks(const std::vector<Click>& sent, const std::vector<Click>& relayed) {
+  std::vector<double> delaysMs;
+  for (const ClickDelay& delay : MatchClickDelays(sent, relayed)) {
+    delaysMs.push_back(delay.ms);
   }
   return delaysMs;
 }

@@ -46,6 +46,14 @@ std::vector<Click> FindClicks(const std::vector<double>& samples, size_t from, s
 // delay in ms; relayed clicks with no such partner within 4 s are left out.
 std::vector<double> MatchClicks(const std::vector<Click>& sent, const std::vector<Click>& relayed);
 
+// The same, with where each relayed click was heard.
+struct ClickDelay {
+  size_t at = 0;  // the relayed click's first sample
+  double ms = 0;
+};
+std::vector<ClickDelay> MatchClickDelays(const std::vector<Click>& sent,
+                                         const std::vector<Click>& relayed);
+
 // Stretches in [from, to) of the relayed channel where the tone is missing
 // or broken. Gaps: 20 ms stretches more than 40 dB below the tone, counted
 // once per run of them. Breaks: jumps in the tone's waveform (a repeat, a

@@ -18,10 +18,13 @@
 //
 //   tonewire_stream_bench [--short | --long] [--tonewire-only SECONDS] [--cli PATH]
 //   tonewire_stream_bench --skew PPM [--correction on|off] [--seconds S] [--cli PATH]
+//   tonewire_stream_bench --network [--short | --seconds S] [--profile NAME] [--cli PATH]
 //
 // --skew measures only two clocks (bench/skew_run.h): the Client's built-in
 // clock PPM off, the Server's drift correction on or off, for S seconds
-// (default 600).
+// (default 600). --network runs every emulated link profile, S seconds each
+// (default 600; 60 with --short), and writes pictures to docs/network
+// (bench/network_run.h).
 #include <signal.h>
 
 #include <algorithm>
@@ -36,6 +39,7 @@
 
 #include "bench/click_rig.h"
 #include "bench/click_track.h"
+#include "bench/network_run.h"
 #include "bench/setups.h"
 #include "bench/skew_run.h"
 #include "core/stream_header.h"
@@ -58,6 +62,8 @@ struct Settings {
   int skewPpm = 0;
   bool corrected = true;
   double skewSeconds = 600;
+  bool network = false;
+  const char* networkProfile = "";  // empty: every profile
 };
 
 // About 20 s in all, so that it runs with every test run and cannot rot.
@@ -150,25 +156,16 @@ int DropInherited(std::vector<double>& relayedSeconds, const std::vector<double>
 
 void Analyse(const ClickRig& rig, Clock::time_point from, Clock::time_point to,
              StreamFigures& figures) {
-  const size_t relayedFrom = rig.FrameAt(from);
-  const size_t relayedTo = rig.FrameAt(to);
-  const auto longest = static_cast<size_t>(kLongestDelaySeconds * kRate);
-  const size_t base = relayedFrom > longest ? relayedFrom - longest : 0;
-  const std::vector<double> relayed = rig.Channel(0, base, relayedTo);
-  const std::vector<double> sent = rig.Channel(1, base, relayedTo);
-  const std::vector<Click> relayedClicks =
-      FindClicks(relayed, relayedFrom - base, relayedTo - base);
-  const std::vector<Click> sentClicks = FindClicks(sent, 0, relayedTo - base);
-  figures.latenciesMs = MatchClicks(sentClicks, relayedClicks);
-  figures.continuity =
-      CheckContinuity(relayed, relayedFrom - base, relayedTo - base, relayedClicks);
+  const HeardStretch heard = ReadStretch(rig, from, to);
+  figures.latenciesMs = MatchClicks(heard.sentClicks, heard.relayedClicks);
+  figures.continuity = CheckContinuity(heard.relayed, heard.from, heard.to, heard.relayedClicks);
   if (figures.latenciesMs.empty()) {
     return;
   }
   // The same stretch of the click track as it was sent.
   const auto delay = static_cast<size_t>(Median(figures.latenciesMs) * kRate / 1000);
   const Continuity asSent =
-      CheckContinuity(sent, relayedFrom - base - delay, relayedTo - base - delay, sentClicks);
+      CheckContinuity(heard.sent, heard.from - delay, heard.to - delay, heard.sentClicks);
   Continuity& own = figures.continuity;
   figures.rigEvents = DropInherited(own.gapSeconds, asSent.gapSeconds) +
                       DropInherited(own.breakSeconds, asSent.breakSeconds);
@@ -488,8 +485,11 @@ void PrintTargets(const std::vector<StreamFigures>& streams, const std::vector<S
   std::printf("  stop -> \"Stopped\" at most 60 ms median: %.1f   %s\n", stop, Met(stop <= 60));
 }
 
-Settings WithCli(Settings settings, const std::string& cliPath) {
-  settings.cliPath = cliPath;
+// Another mode's settings, keeping the options given besides it.
+Settings WithCli(Settings settings, const Settings& given) {
+  settings.cliPath = given.cliPath;
+  settings.network = given.network;
+  settings.networkProfile = given.networkProfile;
   return settings;
 }
 
@@ -512,9 +512,13 @@ bool ParseSkewArgument(const char* option, const char* value, Settings* settings
 bool ParseArguments(int argc, char** argv, Settings* settings) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--short") == 0) {
-      *settings = WithCli(ShortSettings(), settings->cliPath);
+      *settings = WithCli(ShortSettings(), *settings);
     } else if (std::strcmp(argv[i], "--long") == 0) {
-      *settings = WithCli(LongSettings(), settings->cliPath);
+      *settings = WithCli(LongSettings(), *settings);
+    } else if (std::strcmp(argv[i], "--network") == 0) {
+      settings->network = true;
+    } else if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
+      settings->networkProfile = argv[++i];
     } else if (std::strcmp(argv[i], "--tonewire-only") == 0 && i + 1 < argc) {
       settings->tonewireOnly = true;
       settings->tonewireSeconds = std::atof(argv[++i]);
@@ -525,8 +529,9 @@ bool ParseArguments(int argc, char** argv, Settings* settings) {
     } else {
       std::fprintf(stderr,
                    "usage: %s [--short | --long] [--tonewire-only SECONDS] [--cli PATH]\n"
-                   "       %s --skew PPM [--correction on|off] [--seconds S] [--cli PATH]\n",
-                   argv[0], argv[0]);
+                   "       %s --skew PPM [--correction on|off] [--seconds S] [--cli PATH]\n"
+                   "       %s --network [--short | --seconds S] [--profile NAME] [--cli PATH]\n",
+                   argv[0], argv[0], argv[0]);
       return false;
     }
   }
@@ -547,6 +552,25 @@ int RunSkew(const Settings& settings) {
   return 0;
 }
 
+int RunNetworkProfiles(const Settings& settings) {
+  NetworkSettings network;
+  network.shortRun = std::strcmp(settings.mode, "short") == 0;
+  network.secondsPerProfile = network.shortRun ? 60 : settings.skewSeconds;
+  network.cliPath = settings.cliPath;
+  network.onlyProfile = settings.networkProfile;
+  std::printf(
+      "Tonewire stream benchmark (network, %.0f s per profile): 127.0.0.1 through an "
+      "emulated link (docs/network.md)\n",
+      network.secondsPerProfile);
+  ClickRig rig;
+  std::string failure;
+  if (!rig.Start(15 * (network.secondsPerProfile + 20) + 60, &failure)) {
+    std::printf("cannot measure: %s\n", failure.c_str());
+    return 1;
+  }
+  return RunNetwork(rig, network) ? 0 : 1;
+}
+
 double LongestRunSeconds(const Settings& settings) {
   const double cycles = 2.0 * settings.stopCycles * (settings.playBeforeStopSeconds + 3);
   return settings.tonewireSeconds + 2 * settings.pipelineSeconds + cycles + 120;
@@ -555,6 +579,9 @@ double LongestRunSeconds(const Settings& settings) {
 int Run(const Settings& settings) {
   if (settings.skew) {
     return RunSkew(settings);
+  }
+  if (settings.network) {
+    return RunNetworkProfiles(settings);
   }
   std::printf(
       "Tonewire stream benchmark (%s): 127.0.0.1, a private sound server, "

@@ -185,6 +185,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
       return Outcome::kNextConnection;
     }
     if (count == 0) {
+      SilencePlayedRegion(context, true);
       continue;
     }
     quiet.Progress();
@@ -198,6 +199,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
       StartPlaybackRing(context);
       countdown = -1;
     }
+    SilencePlayedRegion(context, false);
   }
 }
 

@@ -4,8 +4,11 @@
 # build, then prints the benchmark's tables (docs/benchmarks.md).
 #
 #   scripts/bench.sh [--short | --long]
+#   scripts/bench.sh --network [--short]
 #
 # --short takes about 20 s, the default about 4 minutes, --long about 15.
+# --network runs every emulated link profile (docs/network.md): about 2.5
+# hours, or about 17 minutes with --short.
 # BUILD_DIR chooses another build folder (default build/release); SKIP_BUILD=1
 # uses it as it is.
 set -euo pipefail

@@ -6,6 +6,7 @@
 #include <dsound.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -150,7 +151,7 @@ TEST_F(PlaybackRingTest, FreeSpaceFollowsThePlayCursorWhilePlaying) {
       {20000, 20000, 24576, 1},  // equal offsets: empty, not full
       {5000, 30000, 24576, 1},   // used 19100, room 24996
       {19520, 0, 24576, 1},      // room exactly the length
-      {19521, 0, 24575, 2},      // one byte short: that byte goes next
+      {19524, 0, 24572, 2},      // one frame short: that frame goes next
       {40000, 10000, 14096, 2},  // used 30000: part now, the rest later
   };
   for (const Case& each : cases) {
@@ -183,6 +184,101 @@ TEST_F(PlaybackRingTest, AWriterOvertakenByThePlayCursorGoesOnFromTheWriteCursor
   EXPECT_EQ(buffer_.locks[1].offset, 25004u) << "overtaken: on from the write cursor";
   EXPECT_EQ(buffer_.locks[2].offset, 26004u) << "then on as usual";
   EXPECT_EQ(context_.writeOffset, 27004);
+}
+
+// TCP cuts the stream anywhere; the ring only ever gets whole frames, and a
+// failed write drops whole frames, so the frames after it stay whole.
+TEST_F(PlaybackRingTest, PartialFramesWaitForTheNextChunkAndAFailedWriteDropsWholeFrames) {
+  const auto write = [this](size_t from, LONG length) {
+    return WritePlaybackBlock(context_, chunk_.data() + from, length);
+  };
+  buffer_.cursors = {{30000, 30004}};
+  ASSERT_TRUE(write(0, 3));
+  EXPECT_TRUE(buffer_.locks.empty()) << "not a frame yet";
+  ASSERT_TRUE(write(3, 3));
+  ASSERT_TRUE(write(6, 6));
+  EXPECT_TRUE(RingHolds(0, 0, 12));
+  EXPECT_EQ(context_.writeOffset, 12);
+
+  buffer_.lockResults = {DSERR_INVALIDCALL};
+  EXPECT_FALSE(write(12, 7));  // frame 12..15 dropped, 16..18 kept for the next
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Error 0x88780032 in Playback Lock"}));
+  ASSERT_TRUE(write(19, 5));
+  EXPECT_TRUE(RingHolds(12, 16, 8)) << "on with the stream's next whole frame";
+  EXPECT_EQ(context_.writeOffset, 20);
+  for (const twtest::LockCall& lock : buffer_.locks) {
+    EXPECT_EQ(lock.bytes % 4, 0u) << "at " << lock.offset;
+  }
+}
+
+// What the cursor has played is overwritten with silence, once, so a cursor
+// that overtakes a late writer plays silence, not the ring's older sound;
+// the writer then goes on from the write cursor with a fade-in.
+TEST_F(PlaybackRingTest, ThePlayedRegionIsSilencedSoAnUnderrunPlaysSilence) {
+  AnnounceFormat(44100, 2, 16, 176400);
+  context_.fadeFrames = 220;
+  std::fill(buffer_.ring.begin(), buffer_.ring.end(), BYTE{0x55});
+  context_.writeOffset = 20000;
+  buffer_.cursors = {{10000, 10004}, {15000, 15004}, {22000, 22004}};
+  SilencePlayedRegion(context_, false);
+  const auto silent = [this](size_t from, size_t to) {
+    return std::all_of(buffer_.ring.begin() + from, buffer_.ring.begin() + to,
+                       [](BYTE value) { return value == 0; });
+  };
+  EXPECT_TRUE(silent(20000, 44100));
+  EXPECT_TRUE(silent(0, 10000));
+  EXPECT_EQ(buffer_.ring[10000], 0x55) << "queued sound is kept";
+  EXPECT_EQ(buffer_.ring[19999], 0x55);
+
+  // The last write of a pass ends where the queued sound ends (the sound
+  // layer may read the end of the last write as the end of what is queued).
+  ASSERT_FALSE(buffer_.locks.empty());
+  EXPECT_EQ(buffer_.locks.back().offset + buffer_.locks.back().bytes, 20000u);
+
+  buffer_.locks.clear();
+  SilencePlayedRegion(context_, false);
+  ASSERT_EQ(buffer_.locks.size(), 2u);
+  EXPECT_EQ(buffer_.locks[0].offset, 10000u) << "only what was played since";
+  EXPECT_EQ(buffer_.locks[0].bytes, 5000u);
+  EXPECT_EQ(buffer_.locks[1].offset + buffer_.locks[1].bytes, 20000u);
+  EXPECT_EQ(buffer_.ring[15000], 0x55);
+  EXPECT_EQ(buffer_.ring[19999], 0x55) << "the sound's last frame stays as it was";
+
+  SilencePlayedRegion(context_, true);  // the cursor has passed the writer
+  EXPECT_EQ(context_.writeOffset, 22004);
+  EXPECT_TRUE(silent(15000, 22004)) << "what the overtaking cursor plays is silence";
+  ASSERT_TRUE(Write(1000));
+  EXPECT_TRUE(silent(22004, 22008)) << "the fade-in starts from silence";
+  EXPECT_FALSE(RingHolds(22004 + 400, 400, 4)) << "still fading in";
+  EXPECT_TRUE(RingHolds(22004 + 880, 880, 120)) << "full level after 5 ms";
+}
+
+// At an idle look once the next chunk is overdue, sound that runs out before
+// the next look fades out over its last 5 ms instead of stopping with a
+// click; a ring that is merely low while chunks come on time is left alone.
+TEST_F(PlaybackRingTest, SoundAboutToRunOutFadesOutAtAnIdleLook) {
+  AnnounceFormat(44100, 2, 16, 176400);
+  context_.fadeFrames = 220;
+  for (size_t at = 0; at + 1 < buffer_.ring.size(); at += 2) {
+    buffer_.ring[at] = 0xE8;  // 1000
+    buffer_.ring[at + 1] = 0x03;
+  }
+  const auto sample = [this](size_t at) {
+    return static_cast<int>(buffer_.ring[at] | buffer_.ring[at + 1] << 8);
+  };
+  context_.writeOffset = 12000;
+  buffer_.cursors = {{10000, 10004}};
+  SilencePlayedRegion(context_, false);
+  EXPECT_EQ(sample(11996), 1000) << "a chunk may still come";
+  SilencePlayedRegion(context_, true);
+  SilencePlayedRegion(context_, true);
+  EXPECT_EQ(sample(11996), 1000) << "100 ms idle: the next 139 ms block is not overdue yet";
+  SilencePlayedRegion(context_, true);
+  EXPECT_EQ(sample(11116), 1000);
+  EXPECT_EQ(sample(11120), 1000) << "the fade's first frame";
+  EXPECT_EQ(sample(11560), 500);
+  EXPECT_LE(sample(11996), 5);
+  EXPECT_EQ(context_.writeOffset, 12000) << "the fade takes no time";
 }
 
 TEST_F(PlaybackRingTest, ChunkAcrossTheEndIsSplitAtTheEnd) {

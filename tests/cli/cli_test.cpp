@@ -50,21 +50,6 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-// A Server's stderr without the one line that says discovery is off (the
-// tests' processes reach no mDNS daemon); more than one such line is kept.
-std::vector<std::string> WithoutDiscoveryOff(const std::vector<std::string>& lines) {
-  std::vector<std::string> rest;
-  bool seen = false;
-  for (const std::string& line : lines) {
-    if (!seen && line.rfind("Discovery is off (", 0) == 0) {
-      seen = true;
-      continue;
-    }
-    rest.push_back(line);
-  }
-  return rest;
-}
-
 // A usage error is one line on stderr naming the option (when given), and
 // the window never opens.
 void ExpectOneUsageLine(CliProcess& cli, const std::string& option) {

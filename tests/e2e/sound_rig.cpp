@@ -13,6 +13,8 @@
 #include <numbers>
 #include <thread>
 
+#include "tests/e2e/tone_checks.h"
+
 namespace twtest {
 namespace {
 
@@ -161,5 +163,67 @@ int FreeLoopbackPort() {
 }
 
 double SecondsOfBytes(std::uint64_t bytes) { return static_cast<double>(bytes) / kBytesPerSecond; }
+
+std::unique_ptr<ChildProcess> StartProgram(const std::string& path,
+                                           const std::vector<std::string>& arguments,
+                                           const std::vector<std::string>& environment) {
+  ChildOptions options;
+  options.argv = {path};
+  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+  options.environment = environment;
+  return std::make_unique<ChildProcess>(options);
+}
+
+long WaitForFirstSound(const ChildProcess& recorder, int timeoutMs) {
+  constexpr double kSoundThreshold = 0.01;
+  constexpr int kPollMs = 100;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+    const size_t start = FirstAbove(left, kSoundThreshold);
+    if (start < left.size()) {
+      return static_cast<long>(start);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+  return -1;
+}
+
+TestToneRecording RecordTestTone(const std::string& cliPath, ChildProcess& server, int clientPort,
+                                 const std::vector<std::string>& clientEnvironment,
+                                 double seconds) {
+  constexpr int kWaitMs = 15000;
+  constexpr int kExitMs = 10000;
+  TestToneRecording run;
+  ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
+  // An idle null sink renders in 2 s blocks and takes its recorder's 20 ms
+  // only from its next block, so the Server's stream could wait up to 2 s
+  // for its first request while the Client's sound piles up in the sockets.
+  // A suspend and resume starts the sink afresh, as a sound card serves a
+  // new stream at once.
+  if (!recorder.WaitForBytes(kFrameBytes, kWaitMs) || !Pactl({"suspend-sink", "Speakers", "1"}) ||
+      !Pactl({"suspend-sink", "Speakers", "0"})) {
+    run.failure = "no recording of Speakers.monitor";
+    return run;
+  }
+  auto client = StartProgram(
+      cliPath,
+      {"client", "127.0.0.1", "--port", std::to_string(clientPort), "--device", "Test tone"},
+      clientEnvironment);
+  run.soundStart = WaitForFirstSound(recorder, kWaitMs);
+  const auto frames = static_cast<std::uint64_t>(run.soundStart + seconds * kRecordRate);
+  if (run.soundStart < 0) {
+    run.failure = "no sound from the Server";
+  } else if (!recorder.WaitForBytes(frames * kFrameBytes,
+                                    kWaitMs + static_cast<int>(seconds * 1000))) {
+    run.failure = "the recording stopped early";
+  }
+  client->Signal(SIGTERM);
+  run.clientExit = client->Wait(kExitMs);
+  server.Signal(SIGTERM);
+  run.serverExit = server.Wait(kExitMs);
+  run.left = StereoChannel(recorder.Bytes(), 0);
+  return run;
+}
 
 }  // namespace twtest

@@ -3,7 +3,9 @@
 // the server at PULSE_SERVER.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,40 @@ bool PlayToneInto(const std::string& sink, int hz);
 ChildOptions RecorderOptions(const std::string& source, int latencyMs);
 // pacat: raw PCM from stdin into the sink, a queue of latencyMs (0: default).
 ChildOptions PlayerOptions(const std::string& sink, int latencyMs);
+
+// The program at path (tonewire-cli) with arguments, and NAME=VALUE settings
+// added to its environment.
+std::unique_ptr<ChildProcess> StartProgram(const std::string& path,
+                                           const std::vector<std::string>& arguments,
+                                           const std::vector<std::string>& environment);
+
+// Waits until the recording's left channel holds sound (above a tenth of a
+// -20 dBFS tone); its first frame, or -1 after timeoutMs.
+long WaitForFirstSound(const ChildProcess& recorder, int timeoutMs);
+
+// The built-in "Test tone" as the test tone runs record it: its level
+// (-12 dBFS, as an RMS of full scale); a gap is 20 ms of it 40 dB below that
+// level; a break is a leftover of its waveform above 0.005 of full scale (a
+// clean 16-bit tone leaves about 2 / 32768, a jump by one sample of a 437 Hz
+// tone about 0.016). See tone_checks.h.
+inline constexpr double kTestToneLevelRms = 0.2512 / 1.41421356;
+inline constexpr size_t kTestToneGapWindow = 44100 / 50;
+inline constexpr double kTestToneGapFloorDb = -40;
+inline constexpr double kTestToneBreakThreshold = 0.005;
+
+// With a Server waiting: records "Speakers.monitor" (the sink started
+// afresh), runs a Client (cliPath) that captures the built-in "Test tone" and
+// connects to 127.0.0.1:clientPort with clientEnvironment added, records for
+// `seconds` from the first sound, then stops the Client and the Server.
+struct TestToneRecording {
+  std::string failure;
+  std::vector<double> left;  // the recording's left channel
+  long soundStart = -1;      // its first frame of sound
+  int clientExit = -1;
+  int serverExit = -1;
+};
+TestToneRecording RecordTestTone(const std::string& cliPath, ChildProcess& server, int clientPort,
+                                 const std::vector<std::string>& clientEnvironment, double seconds);
 
 // A port on 127.0.0.1 that nothing listened on a moment ago.
 int FreeLoopbackPort();

@@ -57,6 +57,24 @@ Stretch QuietestStretch(const std::vector<double>& samples, Span span, size_t wi
   return quietest;
 }
 
+std::vector<size_t> QuietStretchesBelow(const std::vector<double>& samples, Span span,
+                                        size_t windowSamples, double referenceRms, double floorDb) {
+  std::vector<size_t> gaps;
+  const size_t end = std::min(samples.size(), span.from + span.count);
+  const size_t step = std::max<size_t>(1, windowSamples / 10);
+  size_t lastQuietEnd = 0;
+  for (size_t at = span.from; at + windowSamples <= end; at += step) {
+    if (DecibelsOf(RmsOf(samples, Span{at, windowSamples}) / referenceRms) >= floorDb) {
+      continue;
+    }
+    if (gaps.empty() || at > lastQuietEnd) {
+      gaps.push_back(at);
+    }
+    lastQuietEnd = at + windowSamples;
+  }
+  return gaps;
+}
+
 namespace {
 
 // Calls found(index, leftover) for every sample of the span.

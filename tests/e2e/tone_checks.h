@@ -36,6 +36,12 @@ struct Stretch {
 Stretch QuietestStretch(const std::vector<double>& samples, Span span, size_t windowSamples,
                         double referenceRms);
 
+// Every stretch of the span where windows of windowSamples stay below
+// floorDb against referenceRms (a gap), as its start; windows that overlap
+// or touch count as one gap.
+std::vector<size_t> QuietStretchesBelow(const std::vector<double>& samples, Span span,
+                                        size_t windowSamples, double referenceRms, double floorDb);
+
 // A sine of frequency f obeys x[n+1] + x[n-1] = 2 cos(2 pi f / rate) x[n];
 // what is left over measures a break in it: a jump, a repeat or a dropped
 // stretch. The largest leftover in the span, and where, as a fraction of

@@ -35,42 +35,11 @@ constexpr int kClockPpm = -2000;
 constexpr double kStreamSeconds = 120;
 constexpr double kSettleSeconds = 1.0;  // the start of playback is left out
 constexpr int kTestToneHz = 437;
-constexpr double kTestToneRms = 0.2512 / 1.41421356;  // -12 dBFS
 constexpr int kWaitMs = 15000;
-constexpr int kExitMs = 10000;
-constexpr int kPollMs = 100;
-constexpr double kSoundThreshold = 0.01;
-// A clean 16-bit tone leaves about 2 / 32768; a jump by one sample of the
-// test tone leaves about 0.016.
-constexpr double kBreakThreshold = 0.005;
-constexpr size_t kGapWindow = kRecordRate / 50;  // 20 ms
-constexpr double kGapFloorDb = -40;
 // The second minute's frequency: the Client's 437 Hz on its clock is
 // 436.13 Hz on ours; the correction has settled by then. 0.1 Hz is a tenth
 // of the difference the skew makes.
 constexpr double kFrequencyTolerance = 0.1;
-
-std::unique_ptr<ChildProcess> StartCli(const std::vector<std::string>& arguments,
-                                       const std::vector<std::string>& environment) {
-  ChildOptions options;
-  options.argv = {TW_CLI_PATH};
-  options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
-  options.environment = environment;
-  return std::make_unique<ChildProcess>(options);
-}
-
-long WaitForSound(ChildProcess& recorder) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
-  while (Clock::now() < deadline) {
-    const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
-    const size_t start = FirstAbove(left, kSoundThreshold);
-    if (start < left.size()) {
-      return static_cast<long>(start);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-  }
-  return -1;
-}
 
 class TwoClocks : public ::testing::Test {
  protected:
@@ -79,44 +48,31 @@ class TwoClocks : public ::testing::Test {
 
 TEST_F(TwoClocks, ServerFollowsASlowClientForTwoMinutesWithoutABreak) {
   const int port = FreeLoopbackPort();
-  auto server = StartCli({"server", "--port", std::to_string(port), "--device", "Speakers"}, {});
+  auto server = StartProgram(
+      TW_CLI_PATH, {"server", "--port", std::to_string(port), "--device", "Speakers"}, {});
   ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kWaitMs));
-  ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
-  ASSERT_TRUE(recorder.WaitForBytes(kFrameBytes, kWaitMs));
-  // An idle null sink renders in 2 s blocks and takes its recorder's 20 ms
-  // only from its next block, so the Server's stream could wait up to 2 s
-  // for its first request while the Client's sound piles up in the sockets.
-  // A suspend and resume starts the sink afresh, as a sound card serves a
-  // new stream at once.
-  ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "1"}));
-  ASSERT_TRUE(Pactl({"suspend-sink", "Speakers", "0"}));
-  auto client =
-      StartCli({"client", "127.0.0.1", "--port", std::to_string(port), "--device", "Test tone"},
-               {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(kClockPpm),
-                "TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)});
-  const long soundStart = WaitForSound(recorder);
-  ASSERT_GE(soundStart, 0) << "no sound from the Server";
-  const auto frames = static_cast<std::uint64_t>(soundStart + kStreamSeconds * kRecordRate);
-  ASSERT_TRUE(recorder.WaitForBytes(frames * kFrameBytes,
-                                    kWaitMs + static_cast<int>(kStreamSeconds * 1000)));
-  client->Signal(SIGTERM);
-  EXPECT_EQ(client->Wait(kExitMs), 0);
-  server->Signal(SIGTERM);
-  EXPECT_EQ(server->Wait(kExitMs), 0);
-
-  const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+  const TestToneRecording run =
+      RecordTestTone(TW_CLI_PATH, *server, port,
+                     {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(kClockPpm),
+                      "TONEWIRE_TEST_TONE_HZ=" + std::to_string(kTestToneHz)},
+                     kStreamSeconds);
+  ASSERT_TRUE(run.failure.empty()) << run.failure;
+  EXPECT_EQ(run.clientExit, 0);
+  EXPECT_EQ(run.serverExit, 0);
+  const std::vector<double>& left = run.left;
+  const long soundStart = run.soundStart;
   const Span checked{static_cast<size_t>(soundStart + kSettleSeconds * kRecordRate),
                      static_cast<size_t>((kStreamSeconds - kSettleSeconds) * kRecordRate)};
-  const Stretch quietest = QuietestStretch(left, checked, kGapWindow, kTestToneRms);
+  const Stretch quietest = QuietestStretch(left, checked, kTestToneGapWindow, kTestToneLevelRms);
   const std::vector<size_t> breaks =
-      BreaksAbove(left, checked, kTestToneHz, kBreakThreshold, kGapWindow);
+      BreaksAbove(left, checked, kTestToneHz, kTestToneBreakThreshold, kTestToneGapWindow);
   std::printf("[ measured ] %zu breaks in %.0f s; quietest 20 ms %.2f dB\n", breaks.size(),
               kStreamSeconds - kSettleSeconds, quietest.levelDb);
   for (size_t i = 0; i < breaks.size() && i < 10; ++i) {
     std::printf("[ measured ] break at %.2f s\n",
                 static_cast<double>(breaks[i] - soundStart) / kRecordRate);
   }
-  EXPECT_GT(quietest.levelDb, kGapFloorDb);
+  EXPECT_GT(quietest.levelDb, kTestToneGapFloorDb);
   EXPECT_TRUE(breaks.empty());
 
   const auto minute = static_cast<size_t>(60 * kRecordRate);

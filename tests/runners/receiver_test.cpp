@@ -10,9 +10,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/app_state.h"
@@ -272,6 +274,130 @@ TEST(ReceiverConnections, OneClientAtATimeAndPlaybackStartsWithTheSecondChunk) {
   peer::Close(second);
   StopAndExpectEnd(harness);
   EXPECT_EQ(0u, harness.BoxCount());
+}
+
+// Closes the Client's end of a connection that is playing and waits until
+// the Server has played it out and waits for the next Client.
+bool CloseAndWaitUntilPlayedOut(RunHarness& harness, int client) {
+  if (!harness.WaitForStatus("Playback", 3000)) {
+    return false;
+  }
+  const size_t waits = harness.StatusCount(kWaiting);
+  peer::Close(client);
+  return harness.WaitForStatus(kWaiting, 8000, waits + 1);
+}
+
+// Frames whose left sample counts up from 1 and whose right sample is its
+// negation: a frame shifted by any byte count, or channels swapped, breaks
+// right == -left, and every frame says where it came from.
+Bytes MirroredFrames(size_t frames) {
+  Bytes out;
+  for (size_t n = 1; n <= frames; ++n) {
+    const auto left = static_cast<std::uint16_t>(n);
+    const auto right = static_cast<std::uint16_t>(-static_cast<std::int32_t>(n));
+    PutWord(out, static_cast<std::uint32_t>(left) | static_cast<std::uint32_t>(right) << 16);
+  }
+  return out;
+}
+
+std::int16_t Left(std::uint32_t frame) { return static_cast<std::int16_t>(frame & 0xFFFF); }
+std::int16_t Right(std::uint32_t frame) { return static_cast<std::int16_t>(frame >> 16); }
+
+// The longest run of silent frames: its start and its length.
+std::pair<size_t, size_t> LongestSilence(const std::vector<std::uint32_t>& frames) {
+  std::pair<size_t, size_t> longest{0, 0};
+  for (size_t i = 0; i < frames.size();) {
+    size_t end = i;
+    while (end < frames.size() && frames[end] == 0) {
+      ++end;
+    }
+    if (end - i > longest.second) {
+      longest = {i, end - i};
+    }
+    i = end > i ? end : i + 1;
+  }
+  return longest;
+}
+
+// A stream paused for 3 s just after an odd byte count (TCP cuts anywhere)
+// plays on with every frame whole and its channels in place; the pause is
+// heard as silence (no quarter second of the ring played again and again),
+// entered and left through a short fade, and no frame is lost beyond it.
+TEST(ReceiverPlayback, APauseAfterAnOddByteCountIsSilentAndKeepsEveryFrameWhole) {
+  OutputRecorder output;
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  constexpr size_t kFrames = 5 * kChunkBytes / 4;  // left samples stay below 32768
+  constexpr size_t kCut = 3 * kChunkBytes + 3;
+  constexpr size_t kFade = 44100 / 200;  // 5 ms
+  const Bytes stream = MirroredFrames(kFrames);
+  const int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  ASSERT_TRUE(peer::SendAll(client, stream.data(), kCut));
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  ASSERT_TRUE(peer::SendAll(client, stream.data() + kCut, stream.size() - kCut));
+  ASSERT_TRUE(CloseAndWaitUntilPlayedOut(harness, client));
+
+  const std::vector<std::uint32_t> heard = Heard(output);
+  size_t broken = 0;
+  for (std::uint32_t frame : heard) {
+    broken += Right(frame) != -Left(frame) ? 1 : 0;
+  }
+  EXPECT_EQ(0u, broken) << "frames not whole or channels swapped, of " << heard.size();
+
+  const auto [pause, pauseFrames] = LongestSilence(heard);
+  EXPECT_GT(pauseFrames, 44100u * 5 / 2) << "the pause is silence, not older sound";
+  // Before the pause: 1, 2, 3, ... then a fade below the count.
+  size_t before = 0;
+  while (before < pause && Left(heard[before]) == static_cast<int>(before + 1)) {
+    ++before;
+  }
+  EXPECT_LE(pause - before, kFade) << "a fade, then silence";
+  for (size_t i = before; i < pause; ++i) {
+    EXPECT_LT(std::abs(Left(heard[i])), static_cast<int>(i + 1)) << "faded frame " << i;
+  }
+  // After it: a fade in, then the count on to the last frame.
+  size_t after = 0;
+  const size_t resumed = pause + pauseFrames;
+  while (after < heard.size() - resumed &&
+         Left(heard[heard.size() - 1 - after]) == static_cast<int>(kFrames - after)) {
+    ++after;
+  }
+  EXPECT_GT(heard.size() - resumed - after, 0u) << "the sound fades in";
+  EXPECT_LE(heard.size() - resumed - after, kFade);
+  EXPECT_LE(kFrames - before - after, 2 * kFade) << "no frame lost but the faded ones";
+  StopAndExpectEnd(harness);
+  EXPECT_EQ(0u, harness.BoxCount());
+}
+
+// Chunks that come on time, with the receive waits idle between them, are
+// played as they are: no fade, no silence, nothing left out.
+TEST(ReceiverPlayback, AStreamAtItsOwnPaceIsPlayedUntouched) {
+  OutputRecorder output;
+  RunHarness harness;
+  ASSERT_TRUE(StartServer(harness));
+  constexpr size_t kChunks = 20;
+  constexpr size_t kFramesPerChunk = kChunkBytes / 4;
+  const Bytes stream = NumberedFrames(1, kChunks * kFramesPerChunk);
+  const int client = peer::Connect(appState.targetPort.load());
+  ASSERT_GE(client, 0);
+  ASSERT_TRUE(Send(client, ValidHeader()));
+  const auto start = std::chrono::steady_clock::now();
+  for (size_t chunk = 0; chunk < kChunks; ++chunk) {
+    // Two at once fill the ring, then one a block's playing time apart.
+    const size_t due = chunk < 2 ? 0 : chunk - 1;
+    std::this_thread::sleep_until(start + std::chrono::microseconds(due * 139320));
+    ASSERT_TRUE(peer::SendAll(client, stream.data() + chunk * kChunkBytes, kChunkBytes));
+  }
+  ASSERT_TRUE(CloseAndWaitUntilPlayedOut(harness, client));
+
+  const std::vector<std::uint32_t> heard = Heard(output);
+  ASSERT_EQ(heard.size(), kChunks * kFramesPerChunk);
+  for (size_t i = 0; i < heard.size(); ++i) {
+    ASSERT_EQ(i + 1, heard[i]) << "frame " << i;
+  }
+  StopAndExpectEnd(harness);
 }
 
 // A header with good magic and block length whose format fields are chosen

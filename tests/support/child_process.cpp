@@ -399,4 +399,17 @@ void ReapDaemon(pid_t* pid, int signal, int graceMs) {
   *pid = -1;
 }
 
+std::vector<std::string> WithoutDiscoveryOff(const std::vector<std::string>& lines) {
+  std::vector<std::string> rest;
+  bool seen = false;
+  for (const std::string& line : lines) {
+    if (!seen && line.rfind("Discovery is off (", 0) == 0) {
+      seen = true;
+      continue;
+    }
+    rest.push_back(line);
+  }
+  return rest;
+}
+
 }  // namespace twtest

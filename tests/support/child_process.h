@@ -143,4 +143,8 @@ bool StillRunning(pid_t* pid);
 // Sends signal, waits up to graceMs for the end, then SIGKILL; pid -1 after.
 void ReapDaemon(pid_t* pid, int signal, int graceMs);
 
+// A program's stderr without the one line that says discovery is off (test
+// children reach no mDNS daemon); a second such line is kept.
+std::vector<std::string> WithoutDiscoveryOff(const std::vector<std::string>& lines);
+
 }  // namespace twtest
