@@ -37,6 +37,7 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
                                    std::uint64_t deviceBytes) {
   const double lateness = Lateness(now, bytes);
   lastLateness_ = lateness;
+  second_.lateness = std::max(second_.lateness, lateness);
   RaiseTarget(lateness);
   if (!playing_) {
     return;
@@ -45,7 +46,6 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
   second_.leastHeadroom = std::min(second_.leastHeadroom, headroom);
   second_.heldSum += static_cast<double>(bufferedBytes + deviceBytes) / bytesPerSecond_;
   ++second_.landings;
-  second_.lateness = std::max(second_.lateness, lateness);
 }
 
 // How much later than the stream's own clock allows these bytes came.
@@ -68,6 +68,15 @@ double PlaybackController::Demand() const {
     latest = std::max(latest, peak);
   }
   return std::clamp(latest * kLateMargin + kHeadroomMargin, kFloorSeconds, kCeilingSeconds);
+}
+
+// The latest chunk of the last kStallSeconds, this one included.
+double PlaybackController::RecentLateness() const {
+  double latest = second_.lateness;
+  for (std::size_t back = 1; back <= kStallSeconds; ++back) {
+    latest = std::max(latest, latePeaks_[(peakIndex_ + kMemorySeconds - back) % kMemorySeconds]);
+  }
+  return latest;
 }
 
 void PlaybackController::RaiseTarget(double lateness) {
@@ -164,7 +173,8 @@ void PlaybackController::Adjust(double error) {
 
 std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {
   const double held = static_cast<double>(heldBytes) / bytesPerSecond_;
-  if (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds) {
+  if (RecentLateness() < kSkipExcessSeconds ||
+      (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds)) {
     return 0;
   }
   const double kept = std::min(target_ + kKeptAfterSkip, kLatestSeconds);

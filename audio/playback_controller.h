@@ -28,8 +28,9 @@
 // it for good. The ratio stays within +-kMaxDeviation and moves at most
 // kMaxStep a second.
 //
-// Backlog. A backlog beyond the target by more than kSkipExcessSeconds, or
-// beyond kLatestSeconds, is to be skipped down to about the target (a long
+// Backlog. After a stall (a chunk at least kSkipExcessSeconds late within
+// the last kStallSeconds), a backlog beyond the target by more than
+// kSkipExcessSeconds, or beyond kLatestSeconds, is to be skipped down to about the target (a long
 // stall would otherwise be played late for good); a smaller excess is played
 // out through the rate. With the device's queue and a chunk's length on top,
 // nothing then plays more than 2 s late.
@@ -57,6 +58,7 @@ class PlaybackController {
   static constexpr double kFallSeconds = 30;  // time constant of the target's fall
   static constexpr double kSkipExcessSeconds = 1.0;
   static constexpr double kLatestSeconds = kCeilingSeconds + 0.2;  // held, at most
+  static constexpr std::size_t kStallSeconds = 5;
   static constexpr double kKeptAfterSkip = 0.15;  // beyond the target: a chunk's worth
   static constexpr double kMaxDeviation = 0.005;  // +-0.5 %
   static constexpr double kMaxStep = 1000e-6;     // per update: 1.7 cents of pitch, at most
@@ -105,6 +107,7 @@ class PlaybackController {
   void SetTarget(double target);
   void Adjust(double error);
   double Demand() const;
+  double RecentLateness() const;
 
   const double bytesPerSecond_;
   const std::uint32_t frameBytes_;

@@ -33,6 +33,9 @@ struct AppState {
   std::atomic<LONG> appliedVolume{-1};
   SharedHeader currentHeader;
   std::atomic<LONG> winsockStarted{0};
+  // The Server's playback target in ms: 0 adapts to the link. Read when a
+  // connection starts playing.
+  std::atomic<LONG> latencyTargetMs{0};
 };
 
 extern AppState appState;

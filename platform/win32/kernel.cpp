@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -350,6 +351,13 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 
 void WINAPI Sleep(DWORD milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void WINAPI OutputDebugStringA(LPCSTR outputString) {
+  if (outputString != nullptr) {
+    std::fputs(outputString, stderr);
+    std::fflush(stderr);
+  }
 }
 
 DWORD WINAPI GetLastError() { return twplat::lastError; }
