@@ -15,6 +15,7 @@
 #include "cli/options.h"
 #include "cli/stop_signals.h"
 #include "cli/window_driver.h"
+#include "core/app_state.h"
 #include "run/run_commands.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
   // The desktop window's settings are the user's: read never, written only
   // when asked.
   SetSettingsUse(options.save ? SettingsUse::kWriteOnly : SettingsUse::kNone);
+  if (options.latencyMs) {
+    appState.latencyTargetMs.store(*options.latencyMs);
+  }
   if (!twcli::BlockStopSignals()) {
     std::perror("tonewire-cli: signal mask");
     return 1;

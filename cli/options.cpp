@@ -9,6 +9,8 @@ namespace twcli {
 namespace {
 
 constexpr int kLowestVolume = -50;
+constexpr long kFewestLatencyMs = 10;
+constexpr long kMostLatencyMs = 1400;  // the playback controller's ceiling
 
 bool ParseVolume(const std::string& text, int* volume) {
   char* end = nullptr;
@@ -50,6 +52,23 @@ bool TakeOptionValue(const std::vector<std::string>& args, size_t* index, std::s
   return true;
 }
 
+// "auto" (0) or a whole number of ms the playback controller can hold.
+bool ParseLatency(const std::string& text, long* ms) {
+  if (text == "auto") {
+    *ms = 0;
+    return true;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < kFewestLatencyMs ||
+      value > kMostLatencyMs) {
+    return false;
+  }
+  *ms = value;
+  return true;
+}
+
 bool ApplyOption(const std::string& name, const std::string& value, Options* options,
                  std::string* error) {
   const bool server = options->command == Command::kServer;
@@ -64,6 +83,13 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
       return false;
     }
     options->volume = volume;
+  } else if (name == "--latency" && server) {
+    long ms = 0;
+    if (!ParseLatency(value, &ms)) {
+      *error = "--latency takes auto or a whole number of ms from 10 to 1400";
+      return false;
+    }
+    options->latencyMs = ms;
   } else if (name == "--seconds" || name == "--retry") {
     double seconds = 0;
     if (!ParseSeconds(value, &seconds)) {
@@ -161,7 +187,8 @@ const char* VersionText() { return "tonewire-cli " TW_VERSION "\n"; }
 const char* UsageText() {
   return "Usage:\n"
          "  tonewire-cli devices capture|playback\n"
-         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [OPTIONS]\n"
+         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [--latency auto|MS]\n"
+         "                      [OPTIONS]\n"
          "  tonewire-cli client HOST [--port N] [--device TEXT] [OPTIONS]\n"
          "  tonewire-cli --help | --version\n"
          "\n"
@@ -174,12 +201,14 @@ const char* UsageText() {
          "  --port N       target port, typed into the port field (default 5567)\n"
          "  --device TEXT  the first device whose name contains TEXT, any case\n"
          "  --volume DB    Server volume, -50 (quietest) to 0 dB (default 0)\n"
+         "  --latency auto|MS  how much sound the Server holds against late chunks: auto\n"
+         "                 (default) follows the link, MS holds that many ms (10 to 1400)\n"
          "  --seconds S    close the window S seconds after Start (default: on SIGINT/SIGTERM)\n"
          "  --retry S      when a run ends by itself (Server gone, connection refused, an\n"
          "                 error), press Start again after S seconds, for ever; the pause\n"
          "                 doubles up to 60 s and starts again at S after a run that streamed\n"
-         "  --save         keep this run's role, host, port, device and volume as the\n"
-         "                 desktop window's settings (by default they are left alone)\n"
+         "  --save         keep this run's role, host, port, device, volume and latency as\n"
+         "                 the desktop window's settings (by default they are left alone)\n"
          "  -q             print error lines only\n"
          "  -v             print every status text, also on a pipe\n"
          "\n"

@@ -21,6 +21,8 @@ struct Options {
   std::optional<double> retry;        // first pause before Start again after a run ended
   Verbosity verbosity = Verbosity::kNormal;
   bool save = false;  // write the window's settings at the end, for the desktop program
+  // server: the playback target in ms, 0 for auto (adapts to the link)
+  std::optional<long> latencyMs;
 };
 
 // The version both programs print for --version.
