@@ -13,6 +13,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "host.h"
 #include "kernel_object.h"
 
 namespace twplat {
@@ -355,8 +356,7 @@ void WINAPI Sleep(DWORD milliseconds) {
 
 void WINAPI OutputDebugStringA(LPCSTR outputString) {
   if (outputString != nullptr) {
-    std::fputs(outputString, stderr);
-    std::fflush(stderr);
+    twplat::CurrentHost().DebugOutput(outputString);
   }
 }
 

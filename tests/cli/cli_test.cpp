@@ -78,6 +78,10 @@ TEST(CliArguments, BadArgumentsGiveTheUsageAndStatus2) {
       {"server", "--retry", "0"},
       {"client", "127.0.0.1", "--retry", "soon"},
       {"server", "-x"},
+      {"server", "--latency", "9"},
+      {"server", "--latency", "1401"},
+      {"server", "--latency", "fast"},
+      {"client", "127.0.0.1", "--latency", "auto"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(Joined(args));
@@ -274,9 +278,29 @@ TEST(CliEndToEnd, VerboseServerPrintsEveryReceivedText) {
   CliProcess client({"client", "::1", "--port", port, "--seconds", "1"});
   EXPECT_TRUE(server.WaitForOutLine("Received 0 24576", kWaitMs));
   EXPECT_TRUE(server.WaitForOutLine("Received 1 24576", kWaitMs));
+  // The adaptive target starts at its floor on a clean link.
+  EXPECT_TRUE(server.WaitForOutLine("Playback target 25 ms", kWaitMs));
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   server.Signal(SIGINT);
   EXPECT_EQ(server.Wait(kWaitMs), 0);
+}
+
+// A fixed target is the one the Server plays with, once, however the
+// stream goes.
+TEST(CliEndToEnd, AFixedLatencyIsTheServersTarget) {
+  const std::string port = std::to_string(peer::ClosedPort());
+  CliProcess server({"server", "--port", port, "--latency", "300"});
+  ASSERT_TRUE(server.WaitForOutLine("Wait for incoming...", kWaitMs));
+  CliProcess client({"client", "127.0.0.1", "--port", port, "--seconds", "1"});
+  EXPECT_TRUE(server.WaitForOutLine("Playback target 300 ms", kWaitMs));
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  server.Signal(SIGINT);
+  EXPECT_EQ(server.Wait(kWaitMs), 0);
+  int targets = 0;
+  for (const std::string& line : server.OutLines()) {
+    targets += line.rfind("Playback target ", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(targets, 1);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -299,9 +323,11 @@ TEST(CliSettings, TheDesktopSettingsChangeOnlyWithSave) {
   }
   EXPECT_FALSE(std::filesystem::exists(file));
 
-  CliProcess saved({"server", "--port", port, "--volume", "-12", "--seconds", "0.3", "--save"});
+  CliProcess saved({"server", "--port", port, "--volume", "-12", "--latency", "180", "--seconds",
+                    "0.3", "--save"});
   EXPECT_EQ(saved.Wait(kWaitMs), 0);
   const std::string kept = ReadFile(file);
+  EXPECT_NE(kept.find("LatencyMs=dword:180\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Role=dword:1\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Port=dword:" + port + "\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;

@@ -44,7 +44,7 @@ BOOL WINAPI ResetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
 void WINAPI Sleep(DWORD milliseconds);
-// Here the debugger's output is the process's standard error.
+// Here the text goes to the installed host (twplat::Host::DebugOutput).
 void WINAPI OutputDebugStringA(LPCSTR outputString);
 
 DWORD WINAPI GetLastError();
