@@ -89,7 +89,8 @@ void PlaybackController::RaiseTarget(double lateness) {
 // The level held moves with the target, once it is known.
 void PlaybackController::SetTarget(double target) {
   if (levelKnown_) {
-    level_ += target - target_;
+    levelGoal_ += target - target_;
+    level_ = std::max(level_, levelGoal_);
   }
   target_ = target;
 }
@@ -144,27 +145,50 @@ void PlaybackController::FollowTarget() {
     return;
   }
   const double meanHeld = heldSum / landings;
-  const Second& last = seconds_[(secondsSeen_ - 1) % kSecondsKept];
+  Second& last = seconds_[(secondsSeen_ - 1) % kSecondsKept];
   if (!levelKnown_) {
     levelKnown_ = true;
     const double kept = std::clamp(leastHeadroom, target_, 2 * target_);
-    level_ = meanHeld + kept - leastHeadroom;
+    levelGoal_ = meanHeld + kept - leastHeadroom;
+    level_ = meanHeld;
+    for (Second& second : seconds_) {
+      second.level = level_;
+    }
   } else if (last.leastHeadroom + last.lateness < target_ / 2) {
-    level_ = std::max(level_, meanHeld + target_ - (last.leastHeadroom + last.lateness));
+    levelGoal_ = std::max(levelGoal_, meanHeld + target_ - (last.leastHeadroom + last.lateness));
+  }
+  MoveLevel();
+  last.level = level_;
+  double levelSum = 0;
+  for (const Second& second : seconds_) {
+    levelSum += second.level * second.landings;
   }
   if (rateControl_) {
-    Adjust(meanHeld - level_);
+    Adjust(meanHeld - levelSum / landings, levelFall_);
   }
 }
 
-// Above the level the Server holds more than it needs: play faster.
-void PlaybackController::Adjust(double error) {
+// Up at once, down by at most kLevelFall a second.
+void PlaybackController::MoveLevel() {
+  levelFall_ = 0;
+  if (levelGoal_ >= level_) {
+    level_ = levelGoal_;
+    return;
+  }
+  const double fall = std::min(level_ - levelGoal_, kLevelFall * kUpdateSeconds);
+  level_ -= fall;
+  levelFall_ = fall / kUpdateSeconds;
+}
+
+// Above the level the Server holds more than it needs: play faster; and
+// faster by as much as the level is falling.
+void PlaybackController::Adjust(double error, double feedForward) {
   const double bounded = std::clamp(error, -kLinearRangeSeconds, kLinearRangeSeconds);
   if (bounded == error) {
     integral_ += kIntegralGain * error * kUpdateSeconds;
     integral_ = std::clamp(integral_, -kMaxDeviation, kMaxDeviation);
   }
-  const double wanted = std::clamp(1.0 + kProportionalGain * bounded + integral_,
+  const double wanted = std::clamp(1.0 + kProportionalGain * bounded + integral_ + feedForward,
                                    1.0 - kMaxDeviation, 1.0 + kMaxDeviation);
   const double step = std::clamp(wanted - ratio_, -kMaxStep, kMaxStep);
   ratio_ += step;

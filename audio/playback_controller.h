@@ -23,10 +23,13 @@
 // latency). The level held is learnt in the first seconds: what the start
 // set up, unless its least headroom lies below the target or above twice it
 // (then moved so that it lies at the target); from then on it moves with the
-// target. A second whose headroom fell below half the target with no late
-// chunk to explain it (the device's steps sliding past the landings) raises
-// it for good. The ratio stays within +-kMaxDeviation and moves at most
-// kMaxStep a second.
+// target. It rises at once, and falls by at most kLevelFall a second, the
+// speed of its fall fed forward into the rate (so the loop drains it
+// without an error to correct and the overshoot that would follow). The
+// loop compares the mean held with the mean level of the same seconds. A second whose headroom fell
+// below half the target with no late chunk to explain it (the device's steps sliding past the
+// landings) raises it for good. The ratio stays within +-kMaxDeviation and moves at most kMaxStep a
+// second.
 //
 // Backlog. After a stall (a chunk at least kSkipExcessSeconds late within
 // the last kStallSeconds), a backlog beyond the target by more than
@@ -63,6 +66,7 @@ class PlaybackController {
   static constexpr double kMaxDeviation = 0.005;  // +-0.5 %
   static constexpr double kMaxStep = 1000e-6;     // per update: 1.7 cents of pitch, at most
   static constexpr double kUpdateSeconds = 1.0;
+  static constexpr double kLevelFall = 0.003;  // seconds per second, at most: 0.3 %
 
   explicit PlaybackController(const PlaybackSettings& settings);
 
@@ -98,6 +102,7 @@ class PlaybackController {
     double heldSum = 0;
     int landings = 0;
     double lateness = 0;
+    double level = 0;  // the level held at the second's end
   };
 
   double Lateness(double now, std::uint64_t bytes);
@@ -105,7 +110,8 @@ class PlaybackController {
   void EndSecond();
   void FollowTarget();
   void SetTarget(double target);
-  void Adjust(double error);
+  void MoveLevel();
+  void Adjust(double error, double feedForward);
   double Demand() const;
   double RecentLateness() const;
 
@@ -114,7 +120,9 @@ class PlaybackController {
   const bool adaptive_;
   const bool rateControl_;
   double target_;
-  double level_ = 0;  // the mean held as chunks land, once learnt
+  double level_ = 0;      // the mean held as chunks land, once learnt
+  double levelGoal_ = 0;  // where level_ is going
+  double levelFall_ = 0;  // how fast it fell in the last second, fed forward
   bool levelKnown_ = false;
   bool playing_ = false;
   // Stream clock: arrival time less received bytes at the format's rate.

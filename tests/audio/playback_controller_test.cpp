@@ -45,6 +45,7 @@ struct Pair {
   long holdEverySeconds = 0;
   long firstHoldSeconds = 0;
   double fixedTargetSeconds = 0;
+  long deviceQueueMs = 100;  // what the device takes at the start and keeps
 };
 
 struct Outcome {
@@ -156,10 +157,11 @@ Outcome Simulate(const Pair& pair, double seconds, double measureFrom, long medi
     const bool starting =
         !playing && (written >= 2 * kChunk || (queue > 0 && ring - (written - played) < wanted));
     if (starting) {
-      // The sound server fills its 100 ms queue at once.
+      // The sound server fills its queue at once.
       playing = true;
       controller.OnPlaybackStarted();
-      std::uint64_t first = pair.bytesPerSecond / 10 / pair.frameBytes * pair.frameBytes;
+      std::uint64_t first =
+          pair.bytesPerSecond * pair.deviceQueueMs / 1000 / pair.frameBytes * pair.frameBytes;
       first = std::min(first, written - played);
       played += first;
       deviceQueue = first;
@@ -236,6 +238,28 @@ TEST(PlaybackRate, HoldsTheStartsLevelFromTheFirstSeconds) {
     const Outcome outcome = Simulate({ppm, 0}, 120, 0, 10);
     EXPECT_EQ(outcome.underruns, 0);
     EXPECT_LE(Drift(outcome), 0.005);
+  }
+}
+
+// A device with a 50 ms queue leaves the start 80 ms deep: the level is
+// brought down to twice the target within seconds, at a bounded speed fed
+// forward, and then holds (two clocks 2000 ppm apart, either way) without
+// the overshoot a step in the level would leave the loop to correct.
+TEST(PlaybackRate, BringsADeepStartDownAndThenHolds) {
+  for (double ppm : {-2000.0, 2000.0}) {
+    SCOPED_TRACE(ppm);
+    Pair pair{ppm, 0};
+    pair.deviceQueueMs = 50;
+    const Outcome outcome = Simulate(pair, 180, 30, 10);
+    EXPECT_EQ(outcome.underruns, 0);
+    EXPECT_LE(Drift(outcome), 0.005);
+    // The first second's latency less the settled one: what was given up,
+    // the start's least headroom (about 80 ms) less twice the target.
+    const double givenUp = outcome.latencies[7] - Median(outcome.latencies);
+    EXPECT_GT(givenUp, 0.02);
+    EXPECT_LT(givenUp, 0.04);
+    EXPECT_LE(outcome.ratioMax, 1 + PlaybackController::kMaxDeviation);
+    EXPECT_GE(outcome.ratioMin, 1 - PlaybackController::kMaxDeviation);
   }
 }
 
