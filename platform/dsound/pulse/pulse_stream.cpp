@@ -16,11 +16,10 @@ namespace twplat::sound {
 namespace {
 
 // Device latency is set here, never left to the server, whose defaults can
-// reach two seconds. Playback: a 50 ms queue refilled in 25 ms requests
-// (the program's playback controller keeps its own headroom against late
-// chunks before the device, so the device's queue only covers the wake-ups
-// of this stream's thread: two requests; 100 ms, as first chosen, added
-// 50 ms to every stream's latency);
+// reach two seconds. Playback: a 100 ms queue refilled in 25 ms requests (a
+// 50 ms queue takes 50 ms off every stream's latency, but the deeper start
+// it leaves is brought down by the playback controller over the first
+// minute, which moves the rate by more than two sound clocks differ);
 // capture: 25 ms fragments. A stream's request or fragment size becomes the
 // sound server's processing period when it is the smallest one asked for:
 // with 10 ms (as first chosen) PipeWire ran its whole graph in 5 ms steps,
@@ -29,7 +28,7 @@ namespace {
 // no latency that shows (the quarter-second rings dominate it) and wakes
 // each side 2.5 times less often. An underrun only costs a click, since the
 // stream does not prebuffer again.
-constexpr pa_usec_t kPlaybackQueueUs = 50000;
+constexpr pa_usec_t kPlaybackQueueUs = 100000;
 constexpr pa_usec_t kPlaybackRequestUs = 25000;
 constexpr pa_usec_t kCaptureFragmentUs = 25000;
 
