@@ -42,7 +42,9 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
   if (!playing_) {
     return;
   }
-  const double headroom = static_cast<double>(bufferedBytes) / bytesPerSecond_;
+  // What a chunk on time would have found: lateness is the target's
+  // business, not the level's.
+  const double headroom = static_cast<double>(bufferedBytes) / bytesPerSecond_ + lateness;
   second_.leastHeadroom = std::min(second_.leastHeadroom, headroom);
   second_.heldSum += static_cast<double>(bufferedBytes + deviceBytes) / bytesPerSecond_;
   ++second_.landings;
@@ -88,8 +90,14 @@ void PlaybackController::RaiseTarget(double lateness) {
 
 // The level held moves with the target, once it is known.
 void PlaybackController::SetTarget(double target) {
+  double change = target - target_;
+  if (change > 0) {
+    const double absorbed = std::min(slack_, change);
+    slack_ -= absorbed;
+    change -= absorbed;
+  }
   if (levelKnown_) {
-    levelGoal_ += target - target_;
+    levelGoal_ += change;
     level_ = std::max(level_, levelGoal_);
   }
   target_ = target;
@@ -149,13 +157,14 @@ void PlaybackController::FollowTarget() {
   if (!levelKnown_) {
     levelKnown_ = true;
     const double kept = std::clamp(leastHeadroom, target_, 2 * target_);
+    slack_ = kept - target_;
     levelGoal_ = meanHeld + kept - leastHeadroom;
     level_ = meanHeld;
     for (Second& second : seconds_) {
       second.level = level_;
     }
-  } else if (last.leastHeadroom + last.lateness < target_ / 2) {
-    levelGoal_ = std::max(levelGoal_, meanHeld + target_ - (last.leastHeadroom + last.lateness));
+  } else if (last.leastHeadroom < target_ / 2) {
+    levelGoal_ = std::max(levelGoal_, meanHeld + target_ - last.leastHeadroom);
   }
   MoveLevel();
   last.level = level_;

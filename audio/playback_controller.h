@@ -23,12 +23,16 @@
 // latency). The level held is learnt in the first seconds: what the start
 // set up, unless its least headroom lies below the target or above twice it
 // (then moved so that it lies at the target); from then on it moves with the
-// target. It rises at once, and falls by at most kLevelFall a second, the
+// target (a rising one first uses up what the start left beyond it). It
+// rises at once, and falls by at most kLevelFall a second, the
 // speed of its fall fed forward into the rate (so the loop drains it
 // without an error to correct and the overshoot that would follow). The
-// loop compares the mean held with the mean level of the same seconds. A second whose headroom fell
-// below half the target with no late chunk to explain it (the device's steps sliding past the
-// landings) raises it for good. The ratio stays within +-kMaxDeviation and moves at most kMaxStep a
+// loop compares the mean held with the mean level of the same seconds.
+// Headroom is counted as a chunk on time would have found it (what was held
+// when a chunk landed, plus how late it came), so that lateness, which the
+// target covers, is not counted twice. A second whose headroom fell below
+// half the target (the device's steps sliding past the landings) raises the
+// level for good. The ratio stays within +-kMaxDeviation and moves at most kMaxStep a
 // second.
 //
 // Backlog. After a stall (a chunk at least kSkipExcessSeconds late within
@@ -95,8 +99,10 @@ class PlaybackController {
  private:
   static constexpr std::size_t kSecondsKept = 5;
 
-  // One second's landings: the least headroom, the sum of the amounts held
-  // and their count, the largest lateness.
+  // One second's landings: the least headroom (as a chunk on time would
+  // have found it: what was held when the chunk landed, plus how late it
+  // came), the sum of the amounts held and their count, the largest
+  // lateness.
   struct Second {
     double leastHeadroom = 1e9;
     double heldSum = 0;
@@ -123,6 +129,9 @@ class PlaybackController {
   double level_ = 0;      // the mean held as chunks land, once learnt
   double levelGoal_ = 0;  // where level_ is going
   double levelFall_ = 0;  // how fast it fell in the last second, fed forward
+  // Headroom the start left beyond the target (at most the target again),
+  // which a rising target uses up before the level rises.
+  double slack_ = 0;
   bool levelKnown_ = false;
   bool playing_ = false;
   // Stream clock: arrival time less received bytes at the format's rate.
