@@ -112,7 +112,7 @@ Outcome Simulate(const Pair& pair, double seconds, double measureFrom, long medi
       {pair.bytesPerSecond, pair.frameBytes, pair.fixedTargetSeconds, pair.corrected});
   Link link(pair);
   Outcome outcome;
-  std::uint64_t sent = 0, arrived = 0, queue = 0, written = 0, played = 0, deviceQueue = 0;
+  std::uint64_t sent = 0, queue = 0, written = 0, played = 0, deviceQueue = 0;
   std::deque<long> arrivals;  // when each chunk in flight reaches the receiver
   double senderDue = 0, deviceDue = 0, ratio = 1;
   bool playing = false, underrunning = false;
@@ -137,7 +137,6 @@ Outcome Simulate(const Pair& pair, double seconds, double measureFrom, long medi
       arrivals.pop_front();
       controller.OnArrival(ms / 1000.0, kChunk, queue + (written - played),
                            pair.deviceReported ? deviceQueue : 0);
-      arrived += kChunk;
       queue += kChunk;
       const std::uint64_t skip =
           std::min(controller.BytesToSkip(queue + (written - played)), queue);
