@@ -20,7 +20,8 @@ constexpr DWORD kRoleServer = 1;
 constexpr DWORD kHighestPort = 65535;
 constexpr DWORD kMostAttenuationDb = 50;  // the slider's left end
 constexpr LONG kVolumeStepsPerDb = 100;
-constexpr DWORD kLongestText = 1024;  // the host field's buffer, the longest device name
+constexpr DWORD kLongestText = 1024;    // the host field's buffer, the longest device name
+constexpr DWORD kMostLatencyMs = 1400;  // the Server's playback target; 0 adapts
 
 std::atomic<SettingsUse> settingsUse{SettingsUse::kReadWrite};
 
@@ -180,6 +181,10 @@ void ApplyKeptSettings(HWND window) {
   }
   ApplyVolumeSetting(window, key);
   ApplyPeerSettings(key);
+  DWORD latencyMs = 0;
+  if (key.Number("LatencyMs", &latencyMs) && latencyMs <= kMostLatencyMs) {
+    appState.latencyTargetMs.store(static_cast<LONG>(latencyMs));
+  }
   HWND list = GetDlgItem(window, IDC_DEVICE_LIST);
   const LRESULT device = key.Text("Device", &text) ? FindDevice(list, text) : CB_ERR;
   if (device != CB_ERR) {
@@ -213,5 +218,6 @@ void KeepSettings(HWND window) {
   }
   if (server || bothRoles) {
     KeepPeerSettings(key);
+    key.SetNumber("LatencyMs", static_cast<DWORD>(appState.latencyTargetMs.load()));
   }
 }

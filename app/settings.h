@@ -1,6 +1,7 @@
 // The main window's settings, kept per user from one closing of the window
-// to its next opening: role, target host, port, device (by its text) and
-// volume, under HKEY_CURRENT_USER\Software\Tonewire.
+// to its next opening: role, target host, port, device (by its text),
+// volume and the Server's playback target (LatencyMs, 0 adapts; set by
+// tonewire-cli --latency), under HKEY_CURRENT_USER\Software\Tonewire.
 //
 // Thread contract: user-interface thread only; SetSettingsUse before the
 // window opens.

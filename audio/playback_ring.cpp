@@ -372,6 +372,22 @@ void SilencePlayedRegion(PlaybackContext& context, bool idle) {
   }
 }
 
+LONG LookAtPlaybackRing(PlaybackContext& context, LONG* queued) {
+  DWORD playCursor = 0;
+  DWORD writeCursor = 0;
+  const HRESULT result = context.playbackBuffer->GetCurrentPosition(&playCursor, &writeCursor);
+  if (FAILED(result)) {
+    ReportError("GetCurrentPosition in playback", result);
+    return -1;
+  }
+  const LONG room = RoomFor(context, playCursor, writeCursor);
+  PostMessageA(appState.bufferMeter.load(), PBM_SETPOS,
+               static_cast<WPARAM>(context.bufferBytes - room), 0);
+  const bool still = context.playing && playCursor == writeCursor;
+  *queued = still ? 0 : (context.playing ? context.queuedBytes : context.prefilledBytes);
+  return room;
+}
+
 void StartPlaybackRing(PlaybackContext& context) {
   if (context.playing) {
     return;

@@ -13,10 +13,12 @@
 
 #include "audio/playback_context.h"
 
-// DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPOSITIONNOTIFY | DSBCAPS_GLOBALFOCUS |
-// DSBCAPS_GETCURRENTPOSITION2 (0x18180).
-inline constexpr DWORD kPlaybackBufferFlags = DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPOSITIONNOTIFY |
-                                              DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2;
+// DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPOSITIONNOTIFY |
+// DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2 (0x181A0): the
+// frequency control carries the playback controller's rate.
+inline constexpr DWORD kPlaybackBufferFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLVOLUME |
+                                              DSBCAPS_CTRLPOSITIONNOTIFY | DSBCAPS_GLOBALFOCUS |
+                                              DSBCAPS_GETCURRENTPOSITION2;
 
 // Makes the stopped playback buffer in *bufferOut from appState.currentHeader,
 // with its notification positions, resets appliedVolume and the write offset,
@@ -43,6 +45,11 @@ bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG lengt
 // fades in.
 // Failures are left to the next write to report.
 void SilencePlayedRegion(PlaybackContext& context, bool idle);
+
+// Without waiting: the room for writing now, shown on the meter, and in
+// *queued the bytes ahead of the play cursor (before Play, those written).
+// -1 after a failed query, which has been reported.
+LONG LookAtPlaybackRing(PlaybackContext& context, LONG* queued);
 
 // Starts the current buffer playing, once per buffer; a failure is reported.
 void StartPlaybackRing(PlaybackContext& context);

@@ -73,7 +73,6 @@ Settings LongSettings() { return Settings{"long", 600, 60, 10, 10}; }
 constexpr int kSoundWaitMs = 15000;
 constexpr int kLineWaitMs = 10000;
 constexpr int kExitWaitMs = 10000;
-constexpr double kLongestDelaySeconds = kClickKinds * kClickPeriodSeconds;
 constexpr int kPipelineSmallMs =
     20;  // the least that ran without gaps here; see docs/benchmarks.md
 

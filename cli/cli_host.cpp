@@ -161,6 +161,20 @@ void CliHost::PrintStatus(const std::string& text) {
   }
 }
 
+void CliHost::DebugOutput(const char* text) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!printStatus_ || filter_.quiet()) {
+      return;
+    }
+  }
+  std::string line(text);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    line.pop_back();
+  }
+  console_.Line(stdout, line);
+}
+
 void CliHost::WindowDestroyed(HWND window) {
   {
     std::lock_guard<std::mutex> lock(mutex_);

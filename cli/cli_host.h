@@ -62,6 +62,9 @@ class CliHost : public twplat::Host {
                      const twplat::WindowState& state) override;
   void WindowDestroyed(HWND window) override;
   void MessageBoxOpened(const std::shared_ptr<twplat::MessageBoxRecord>& box) override;
+  // The program's log lines (the Server's playback target) go to stdout
+  // beside the status texts, unless quiet.
+  void DebugOutput(const char* text) override;
 
   // Prints the status summary still owed, then lets the driver see the end.
   void MarkProgramEnded();

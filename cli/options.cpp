@@ -9,6 +9,8 @@ namespace twcli {
 namespace {
 
 constexpr int kLowestVolume = -50;
+constexpr long kFewestLatencyMs = 10;
+constexpr long kMostLatencyMs = 1400;  // the playback controller's ceiling
 
 bool ParseVolume(const std::string& text, int* volume) {
   char* end = nullptr;
@@ -101,6 +103,23 @@ bool ApplyPeerOption(const std::string& name, const std::string& value, Options*
   return true;
 }
 
+// "auto" (0) or a whole number of ms the playback controller can hold.
+bool ParseLatency(const std::string& text, long* ms) {
+  if (text == "auto") {
+    *ms = 0;
+    return true;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < kFewestLatencyMs ||
+      value > kMostLatencyMs) {
+    return false;
+  }
+  *ms = value;
+  return true;
+}
+
 bool ApplyOption(const std::string& name, const std::string& value, Options* options,
                  std::string* error) {
   const bool server = options->command == Command::kServer;
@@ -121,6 +140,13 @@ bool ApplyOption(const std::string& name, const std::string& value, Options* opt
     options->volume = volume;
   } else if ((name == "--listen" || name == "--allow") && server) {
     return ApplyPeerOption(name, value, options, error);
+  } else if (name == "--latency" && server) {
+    long ms = 0;
+    if (!ParseLatency(value, &ms)) {
+      *error = "--latency takes auto or a whole number of ms from 10 to 1400";
+      return false;
+    }
+    options->latencyMs = ms;
   } else if (name == "--seconds" || name == "--retry") {
     double seconds = 0;
     if (!ParseSeconds(value, &seconds)) {
@@ -251,7 +277,7 @@ const char* UsageText() {
   return "Usage:\n"
          "  tonewire-cli devices capture|playback\n"
          "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [--listen ADDR]\n"
-         "                     [--allow NETS] [OPTIONS]\n"
+         "                     [--allow NETS] [--latency auto|MS] [OPTIONS]\n"
          "  tonewire-cli client HOST [--port N] [--device TEXT] [OPTIONS]\n"
          "  tonewire-cli servers [--seconds S]\n"
          "  tonewire-cli --help | --version\n"
@@ -269,18 +295,14 @@ const char* UsageText() {
          "                 Server's announced name: the port it announced)\n"
          "  --device TEXT  the first device whose name contains TEXT, any case\n"
          "  --volume DB    Server volume, -50 (quietest) to 0 dB (default 0)\n"
-         "  --listen ADDR  Server: listen on this address of the machine only (numeric,\n"
-         "                 repeatable or comma-separated; default every address)\n"
-         "  --allow NETS   Server: serve peers in these comma-separated networks, such as\n"
-         "                 192.168.1.0/24,fd00::/8, or any (default: loopback, private and\n"
-         "                 link-local networks; other peers are closed unread and logged)\n"
+         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [--listen ADDR]\n"
+         "                     [--allow NETS] [--latency auto|MS] [OPTIONS]\n"
          "  --seconds S    close the window S seconds after Start (default: on SIGINT/SIGTERM)\n"
          "  --retry S      when a run ends by itself (Server gone, connection refused, an\n"
          "                 error), press Start again after S seconds, for ever; the pause\n"
          "                 doubles up to 60 s and starts again at S after a run that streamed\n"
-         "  --name TEXT    server: the name it is announced under (default: the host's name)\n"
-         "  --save         keep this run's role, host, port, device and volume as the\n"
-         "                 desktop window's settings (by default they are left alone)\n"
+         "  tonewire-cli server [--port N] [--device TEXT] [--volume DB] [--listen ADDR]\n"
+         "                     [--allow NETS] [--latency auto|MS] [OPTIONS]\n"
          "  -q             print error lines only\n"
          "  -v             print every status text, also on a pipe\n"
          "  Seconds are decimal numbers above 0, at most 86400 (a day).\n"

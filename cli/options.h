@@ -28,6 +28,8 @@ struct Options {
   // server: where to listen (empty: every address) and whom to serve.
   std::vector<PeerAddress> listen;
   AllowedNetworks allow;
+  // server: the playback target in ms, 0 for auto (adapts to the link)
+  std::optional<long> latencyMs;
 };
 
 // The version both programs print for --version.

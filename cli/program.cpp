@@ -18,6 +18,7 @@
 #include "cli/servers_command.h"
 #include "cli/stop_signals.h"
 #include "cli/window_driver.h"
+#include "core/app_state.h"
 #include "core/peer_networks.h"
 #include "discovery/host_discovery.h"
 #include "run/run_commands.h"
@@ -105,6 +106,9 @@ int RunProgram(int argc, char** argv) {
   }
   twdisc::StartHostDiscovery(options.name.value_or(twdisc::DefaultInstanceName()));
   twcli::TakeAnnouncedPort(&options);
+  if (options.latencyMs) {
+    appState.latencyTargetMs.store(*options.latencyMs);
+  }
   if (!twcli::BlockStopSignals()) {
     std::perror("tonewire-cli: signal mask");
     return 1;

@@ -40,6 +40,9 @@ struct AppState {
   // The stall limit the connections use: kStalledPeerMs in the program;
   // tests whose subject is not the limit itself shorten it.
   std::atomic<int> stalledPeerMs{kStalledPeerMs};
+  // The Server's playback target in ms: 0 adapts to the link. Read when a
+  // connection starts playing.
+  std::atomic<LONG> latencyTargetMs{0};
 };
 
 extern AppState appState;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "audio/playback_feed.h"
 #include "audio/playback_ring.h"
 #include "core/app_state.h"
 #include "core/byte_buffer.h"
@@ -151,20 +152,24 @@ void ShowReceived(int chunks, int bytes) {
 }
 
 // The connection is over: after an orderly close (nothing received in the
-// last call, no error, no Stop) the ring plays out first, so the end of the
-// stream is heard; otherwise the buffer goes at once.
-Outcome EndConnection(PlaybackContext& context, SOCKET& connection, int lastCount) {
+// last call, no error, no Stop) what is queued and the ring play out first,
+// so the end of the stream is heard; otherwise the buffer goes at once.
+Outcome EndConnection(PlaybackContext& context, PlaybackFeed& feed, SOCKET& connection,
+                      int lastCount) {
   CloseGracefully(connection);
-  if (lastCount == 0 && !StopRequested()) {
+  if (lastCount == 0 && !StopRequested() && feed.Flush(context)) {
     DrainPlaybackRing(context);
   }
   ReleasePlaybackBuffer(context);
   return Outcome::kNextConnection;
 }
 
-// Writes whatever arrives into the playback ring until the connection ends
-// or stalls (then the buffer is released) or a Stop ends the run.
-Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& connection) {
+// Hands what arrives to the feed, which queues it and moves it into the
+// playback ring, until the connection ends or stalls (then the buffer is
+// released) or a Stop ends the run. Between chunks the feed keeps the ring
+// topped up from its queue.
+Outcome ReceiveIntoRing(PlaybackContext& context, PlaybackFeed& feed, ByteBuffer& block,
+                        SOCKET& connection) {
   int countdown = kStartCountdown;
   int chunks = 0;
   char* data = reinterpret_cast<char*>(block.data());
@@ -176,7 +181,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
     int count = 0;
     const bool open = ReceiveSome(connection, data, static_cast<int>(block.size()), count);
     if (!open) {
-      return EndConnection(context, connection, count);
+      return EndConnection(context, feed, connection, count);
     }
     if (count == 0 && quiet.Stalled()) {
       // Silent for as long as no live Client ever is: nothing left to play out.
@@ -185,7 +190,10 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
       return Outcome::kNextConnection;
     }
     if (count == 0) {
-      SilencePlayedRegion(context, true);
+      feed.Pump(context);
+      if (!feed.HoldsSound()) {
+        SilencePlayedRegion(context, true);  // fades out only what nothing follows
+      }
       continue;
     }
     quiet.Progress();
@@ -194,9 +202,11 @@ Outcome ReceiveIntoRing(PlaybackContext& context, ByteBuffer& block, SOCKET& con
     if (countdown > 0) {
       --countdown;
     }
-    // A failed write drops the chunk; the connection goes on.
-    if (WritePlaybackBlock(context, block.data(), count) && countdown == 0) {
-      StartPlaybackRing(context);
+    // A failed write drops what was to go into the ring; the connection
+    // goes on.
+    feed.Arrive(context, block.data(), count);
+    if (feed.Pump(context) && countdown == 0) {
+      feed.Start(context);
       countdown = -1;
     }
     SilencePlayedRegion(context, false);
@@ -213,8 +223,14 @@ Outcome PlayConnection(PlaybackContext& context, ByteBuffer& block, SOCKET& conn
     ReleasePlaybackBuffer(context);
     return Outcome::kNextConnection;
   }
+  PlaybackFeed feed;
+  if (!feed.Begin(appState.currentHeader.Get())) {
+    CloseGracefully(connection);
+    ReleasePlaybackBuffer(context);
+    return Outcome::kNextConnection;
+  }
   EnableWindow(GetDlgItem(appState.mainWindow.load(), IDC_CLIENT_INFO), TRUE);
-  return ReceiveIntoRing(context, block, connection);
+  return ReceiveIntoRing(context, feed, block, connection);
 }
 
 // One connection from its header to its end.

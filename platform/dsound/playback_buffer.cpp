@@ -60,8 +60,24 @@ class PlaybackBuffer final : public BufferObject<IDirectSoundBuffer> {
 
   HRESULT STDMETHODCALLTYPE GetVolume(LPLONG volume) override { return Answer(volume, volume_); }
   HRESULT STDMETHODCALLTYPE GetPan(LPLONG pan) override { return Answer(pan, LONG{0}); }
+  // The buffer's own frequency control, on a buffer made with
+  // DSBCAPS_CTRLFREQUENCY: the device stream plays the ring at this rate
+  // (resampled to the format's, so the device's rate stays), which a
+  // playback controller uses to play a little faster or slower.
+  // DSBFREQUENCY_ORIGINAL goes back to the format's rate.
+  HRESULT Allocate(const WAVEFORMATEX& format, DWORD bytes) {
+    const HRESULT result = BufferObject::Allocate(format, bytes);
+    if (result == DS_OK && (flags_ & DSBCAPS_CTRLFREQUENCY) != 0) {
+      core().ring().AllowFrequencyControl();
+    }
+    return result;
+  }
+
   HRESULT STDMETHODCALLTYPE GetFrequency(LPDWORD frequency) override {
-    return Answer(frequency, core().ring().format().nSamplesPerSec);
+    if ((flags_ & DSBCAPS_CTRLFREQUENCY) == 0) {
+      return DSERR_CONTROLUNAVAIL;
+    }
+    return Answer(frequency, core().ring().Frequency());
   }
 
   HRESULT STDMETHODCALLTYPE GetStatus(LPDWORD status) override {
@@ -118,7 +134,19 @@ class PlaybackBuffer final : public BufferObject<IDirectSoundBuffer> {
   }
 
   HRESULT STDMETHODCALLTYPE SetPan(LONG) override { return DSERR_CONTROLUNAVAIL; }
-  HRESULT STDMETHODCALLTYPE SetFrequency(DWORD) override { return DSERR_CONTROLUNAVAIL; }
+  HRESULT STDMETHODCALLTYPE SetFrequency(DWORD frequency) override {
+    if ((flags_ & DSBCAPS_CTRLFREQUENCY) == 0) {
+      return DSERR_CONTROLUNAVAIL;
+    }
+    if (frequency == DSBFREQUENCY_ORIGINAL) {
+      frequency = core().ring().format().nSamplesPerSec;
+    }
+    if (frequency < DSBFREQUENCY_MIN || frequency > DSBFREQUENCY_MAX) {
+      return DSERR_INVALIDPARAM;
+    }
+    core().ring().SetFrequency(frequency);
+    return DS_OK;
+  }
 
   HRESULT STDMETHODCALLTYPE Restore() override { return core().Restore(); }
 

@@ -35,6 +35,7 @@ bool SoundRing::Allocate(const WAVEFORMATEX& format, DWORD bytes) {
   format_ = format;
   format_.cbSize = 0;
   size_ = bytes;
+  frequency_.store(format.nSamplesPerSec, std::memory_order_relaxed);
   const BYTE silence = SilenceByte(format.wBitsPerSample);
   FillWith(0, silence, bytes);
   std::fill(staging_.get(), staging_.get() + bytes, silence);

@@ -48,6 +48,19 @@ class SoundRing {
   HRESULT Unlock(LPVOID region1, DWORD bytes1, LPVOID region2, DWORD bytes2, bool writeBack);
   DWORD Cursor() const { return cursor_.load(std::memory_order_acquire); }
   void SetGain(std::int32_t gain) { gain_.store(gain, std::memory_order_relaxed); }
+  // Playback at a frequency other than the format's (DSBCAPS_CTRLFREQUENCY):
+  // allowed before a stream runs, then set at any time.
+  void AllowFrequencyControl() { frequencyControl_ = true; }
+  bool frequencyControl() const { return frequencyControl_; }
+  void SetFrequency(DWORD samplesPerSecond) {
+    frequency_.store(samplesPerSecond, std::memory_order_relaxed);
+  }
+  DWORD Frequency() const { return frequency_.load(std::memory_order_relaxed); }
+  // Device side: the set frequency over the format's, the rate the device
+  // stream plays at.
+  double FrequencyRatio() const {
+    return static_cast<double>(Frequency()) / format_.nSamplesPerSec;
+  }
   // Only while no stream runs: the device side reads the list without a lock.
   HRESULT SetNotifications(DWORD count, LPCDSBPOSITIONNOTIFY positions);
   void SignalStopNotifications();
@@ -107,6 +120,8 @@ class SoundRing {
   std::atomic<DWORD> cursor_{0};
   std::atomic<std::uint32_t> published_{0};
   std::atomic<std::int32_t> gain_{65536};
+  bool frequencyControl_ = false;
+  std::atomic<DWORD> frequency_{0};  // the format's rate once allocated
   std::atomic<std::uint64_t> moved_{0};
   // Where the last written span ends, counted like moved_ (so the ring's
   // offset is this modulo size_).

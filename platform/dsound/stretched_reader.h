@@ -1,7 +1,8 @@
 // Takes sound out of a playback ring at `ratio` times the device's rate and
-// hands the device whole frames at its own fixed rate: the drift
-// correction's way of playing a little faster or slower than the format
-// says.
+// hands the device whole frames at its own fixed rate: how a buffer made
+// with DSBCAPS_CTRLFREQUENCY plays at the frequency set on it (the playback
+// controller's way of playing a little faster or slower than the format
+// says).
 //
 // A sound server can resample a variable-rate stream itself, but only in
 // whole hertz: 23 ppm steps at 44100 Hz and 125 ppm at 8000 Hz, so a loop

@@ -32,8 +32,10 @@ inline constexpr WholeNumber kTestToneHz{"TONEWIRE_TEST_TONE_HZ", 20, 20000, 440
 inline constexpr WholeNumber kPlaybackQueueMs{"TONEWIRE_PLAYBACK_QUEUE_MS", 1, 2000, 100};
 inline constexpr WholeNumber kPlaybackRequestMs{"TONEWIRE_PLAYBACK_REQUEST_MS", 1, 2000, 25};
 inline constexpr WholeNumber kCaptureFragmentMs{"TONEWIRE_CAPTURE_FRAGMENT_MS", 1, 2000, 25};
-// The Server's drift correction, on unless turned off to measure what it
-// corrects.
+// The Server's rate control, on unless turned off to measure what it
+// corrects. The program's playback controller reads it with the same words
+// itself (audio/playback_controller.cpp): the program builds for Windows too,
+// where this layer is not.
 inline constexpr Switch kDriftCorrection{
     "TONEWIRE_DRIFT_CORRECTION", {"on", "1"}, {"off", "0"}, true};
 // The built-in devices only, without the sound server: the same runs on

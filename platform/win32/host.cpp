@@ -18,6 +18,11 @@ std::atomic<Host*> installedHost{nullptr};
 
 }  // namespace
 
+void Host::DebugOutput(const char* text) {
+  std::fputs(text, stderr);
+  std::fflush(stderr);
+}
+
 int Host::WaitIdle(const int* fds, int count, DWORD timeoutMs) {
   return WaitForFds(fds, count, timeoutMs);
 }

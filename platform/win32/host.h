@@ -128,6 +128,10 @@ class Host {
   // Callers re-check their own conditions and deadline after every return, so
   // returning -1 early (after handling the host's own events) is allowed.
   virtual int WaitIdle(const int* fds, int count, DWORD timeoutMs);
+
+  // OutputDebugStringA's text, from any thread: by default written to
+  // stderr, as a debugger attached to the process would show it.
+  virtual void DebugOutput(const char* text);
 };
 
 // Installs a host for the whole process (null: the headless host). The caller

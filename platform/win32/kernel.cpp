@@ -8,10 +8,12 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 
+#include "host.h"
 #include "kernel_object.h"
 
 namespace twplat {
@@ -350,6 +352,12 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 
 void WINAPI Sleep(DWORD milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void WINAPI OutputDebugStringA(LPCSTR outputString) {
+  if (outputString != nullptr) {
+    twplat::CurrentHost().DebugOutput(outputString);
+  }
 }
 
 DWORD WINAPI GetLastError() { return twplat::lastError; }

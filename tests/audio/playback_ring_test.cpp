@@ -81,7 +81,7 @@ TEST_F(PlaybackRingTest, SetUpMakesAQuarterSecondRingFromTheHeader) {
   ASSERT_EQ(SetUpPlaybackBuffer(context_, &device, &context_.playbackBuffer), DS_OK);
   EXPECT_EQ(context_.bufferBytes, 44100);
   EXPECT_EQ(device.description.dwSize, sizeof(DSBUFFERDESC));
-  EXPECT_EQ(device.description.dwFlags, 0x18180u);
+  EXPECT_EQ(device.description.dwFlags, 0x181A0u);
   EXPECT_EQ(device.description.dwBufferBytes, 44100u);
   EXPECT_EQ(device.format.nChannels, 2);
   EXPECT_EQ(device.format.nSamplesPerSec, 44100u);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -100,6 +101,10 @@ TEST(CliArguments, BadArgumentsGiveTheUsageAndStatus2) {
       {"servers", "extra"},
       {"client", "127.0.0.1", "--allow", "any"},
       {"client", "127.0.0.1", "--listen", "127.0.0.1"},
+      {"server", "--latency", "9"},
+      {"server", "--latency", "1401"},
+      {"server", "--latency", "fast"},
+      {"client", "127.0.0.1", "--latency", "auto"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(Joined(args));
@@ -294,7 +299,7 @@ TEST(CliRun, SignalsAndTheEndOfSecondsCloseTheWindowWithStatus0) {
 
 TEST(CliEndToEnd, ServerPlaysWhatTheClientSendsAndShowsItsFormat) {
   const std::string port = std::to_string(peer::ClosedPort());
-  CliProcess server({"server", "--port", port, "--volume", "-20"});
+  CliProcess server({"server", "--port", port, "--volume", "-20", "--latency", "300"});
   ASSERT_TRUE(server.WaitForOutLine("Wait for incoming...", kWaitMs));
   CliProcess client({"client", "127.0.0.1", "--port", port, "--seconds", "3"});
 
@@ -333,6 +338,8 @@ TEST(CliEndToEnd, ServerPlaysWhatTheClientSendsAndShowsItsFormat) {
     }
   }
   EXPECT_EQ(summaries, 1) << Joined(out);
+  // A fixed target is the one the Server plays with, shown once.
+  EXPECT_EQ(std::count(out.begin(), out.end(), "Playback target 300 ms"), 1) << Joined(out);
 }
 
 TEST(CliEndToEnd, VerboseServerPrintsEveryReceivedText) {
@@ -342,6 +349,8 @@ TEST(CliEndToEnd, VerboseServerPrintsEveryReceivedText) {
   CliProcess client({"client", "::1", "--port", port, "--seconds", "1"});
   EXPECT_TRUE(server.WaitForOutLine("Received 0 24576", kWaitMs));
   EXPECT_TRUE(server.WaitForOutLine("Received 1 24576", kWaitMs));
+  // The adaptive target starts at its floor on a clean link.
+  EXPECT_TRUE(server.WaitForOutLine("Playback target 25 ms", kWaitMs));
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   server.Signal(SIGINT);
   EXPECT_EQ(server.Wait(kWaitMs), 0);
@@ -367,10 +376,11 @@ TEST(CliSettings, TheDesktopSettingsChangeOnlyWithSave) {
   }
   EXPECT_FALSE(std::filesystem::exists(file));
 
-  CliProcess saved(
-      {"server", "--port", port, "--volume", "-12", "--name", "Den", "--seconds", "0.3", "--save"});
+  CliProcess saved({"server", "--port", port, "--volume", "-12", "--name", "Den", "--latency",
+                    "180", "--seconds", "0.3", "--save"});
   EXPECT_EQ(saved.Wait(kWaitMs), 0);
   const std::string kept = ReadFile(file);
+  EXPECT_NE(kept.find("LatencyMs=dword:180\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Role=dword:1\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Port=dword:" + port + "\n"), std::string::npos) << kept;
   EXPECT_NE(kept.find("Attenuation=dword:12\n"), std::string::npos) << kept;

@@ -1,5 +1,5 @@
-// The sound server's playback follows its writer's clock: the stream's rate
-// moves with the ring's low point (see tests/dsound/builtin_pace_test.cpp).
+// The sound server's playback plays a buffer at the frequency set on it,
+// resampled to the device's rate (see tests/dsound/builtin_pace_test.cpp).
 #include <gtest/gtest.h>
 
 #include "tests/support/pace_check.h"
@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(PulsePace, FullRingPlaysFasterAndEmptyRingSlowerThanTheFormat) {
+TEST(PulsePace, PlaysAtTheFrequencySetOnTheBuffer) {
   TW_REQUIRE_PULSE();
   twtest::ExpectPaceFollowsTheRing("Speakers");
 }

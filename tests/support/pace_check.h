@@ -1,6 +1,7 @@
-// How fast a playback device plays a ring that its writer keeps full, and
-// one that is never fed, against the monotonic clock: the drift correction
-// makes the first faster and the second slower than the format's rate.
+// How fast a playback device plays buffers whose frequency was set 0.5 %
+// above and below the format's (DSBCAPS_CTRLFREQUENCY), against the
+// monotonic clock: the frequency control is what the playback controller
+// steers the rate with.
 #pragma once
 
 #include <string>
@@ -9,19 +10,20 @@ namespace twtest {
 
 struct PaceRatios {
   std::string failure;
-  double full = 0;  // bytes played per second / the format's bytes per second
-  double empty = 0;
+  double full = 0;   // bytes played per second / the format's bytes per second, set faster
+  double empty = 0;  // set slower
 };
 
 // Two 44100 Hz stereo 16-bit quarter-second buffers on the playback device
-// with this description, played for 18 s; the last 8 s are measured.
+// with this description, one kept full and set to 44321 Hz, one never fed
+// and set to 43880 Hz, played for 18 s; the last 8 s are measured.
 PaceRatios MeasurePaceRatios(const std::string& device);
 
-// Measures, prints the figures and checks them: 0.5 % either way once the
-// ratio is at its limit; the cursors are read in 10 ms steps and move in
-// steps of up to 20 ms (the sound server's requests), 0.25 % of the 8 s.
-// A late top-up on a busy machine lets the full ring's low point dip and the
-// ratio back off for a while, so the two are checked against each other.
+// Measures, prints the figures and checks them: 0.5 % either way; the
+// cursors are read in 10 ms steps and move in steps of up to 20 ms (the
+// sound server's requests), 0.25 % of the 8 s. Also checks the control's
+// answers: what was set is read back, a frequency out of range is refused,
+// and a buffer made without the control refuses it.
 void ExpectPaceFollowsTheRing(const std::string& device);
 
 }  // namespace twtest

@@ -285,6 +285,41 @@ TEST_F(WindowsBuild, LinuxClientStreamsTheToneToTheWindowsServer) {
   EXPECT_NE(lines.find("status: Received"), std::string::npos) << lines;
 }
 
+// The Windows Server plays at the pace of a Linux Client whose sound clock
+// runs 2000 ppm slow (its built-in "Test tone" at 437 Hz is 436.13 Hz on
+// ours): its playback controller steers the buffer's frequency control,
+// which Wine carries out. Unfollowed, the tone would come out at 437 Hz on
+// Wine's clock, which is ours.
+TEST_F(WindowsBuild, TheWindowsServersRateFollowsASlowLinuxClient) {
+  constexpr int kClockPpm = -2000;
+  constexpr int kToneHzSent = 437;
+  constexpr double kStreamSeconds = 90;
+  constexpr double kMeasuredSeconds = 30;  // the last ones: the loop has settled
+  const int port = FreeLoopbackPort();
+  std::unique_ptr<ChildProcess> server = StartDriver({"server", std::to_string(port), "120"});
+  ASSERT_TRUE(server->WaitForLine("status: Wait for incoming...", kStartMs)) << Output(*server);
+  ChildProcess recorder(RecorderOptions("Speakers.monitor", kRecorderLatencyMs));
+  ChildOptions options;
+  options.argv = {TW_CLI_PATH,          "client",   "127.0.0.1", "--port",
+                  std::to_string(port), "--device", "Test tone"};
+  options.environment = {"TONEWIRE_BUILTIN_CLOCK_PPM=" + std::to_string(kClockPpm),
+                         "TONEWIRE_TEST_TONE_HZ=" + std::to_string(kToneHzSent)};
+  ChildProcess client(options);
+  const auto frames = static_cast<std::uint64_t>(kStreamSeconds * kRecordRate);
+  ASSERT_TRUE(recorder.WaitForBytes(frames * kFrameBytes,
+                                    kStartMs + static_cast<int>(kStreamSeconds * 1000)));
+  client.Signal(SIGTERM);
+  Finish(client, kExitMs);
+  server->Signal(SIGTERM);
+  Finish(*server, kExitMs);
+  const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
+  const auto measured = static_cast<long>(kMeasuredSeconds * kRecordRate);
+  const auto end = left.begin() + static_cast<long>(frames);
+  const double hz = FrequencyHz({end - measured, end}, kRecordRate);
+  std::printf("[ measured ] Windows Server, last %.0f s at %.3f Hz\n", kMeasuredSeconds, hz);
+  EXPECT_NEAR(hz, kToneHzSent * (1 + kClockPpm * 1e-6), 0.15);
+}
+
 }  // namespace
 }  // namespace twtest
 

@@ -6,7 +6,6 @@
 
 #include "platform/dsound/builtin/builtin_clock.h"
 #include "platform/dsound/builtin/test_tone.h"
-#include "platform/dsound/drift_correction.h"
 
 namespace twplat::sound {
 namespace {
@@ -33,9 +32,7 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
         standIn_(standIn),
         ring_(ring),
         tone_(ring.format()),
-        chunkFrames_(ring.format().nSamplesPerSec / kChunkDivisor + 1),
-        correcting_(direction == Direction::kPlayback && DriftCorrectionEnabled()),
-        correction_(ring.size(), ring.format().nAvgBytesPerSec) {}
+        chunkFrames_(ring.format().nSamplesPerSec / kChunkDivisor + 1) {}
 
   ~BuiltinStream() override { BuiltinClock::Get().Remove(this); }
 
@@ -51,8 +48,9 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
 
   bool Failed() const override { return false; }
 
-  // Frames come due at the format's rate times the correction's ratio, on
-  // the devices' clock; a new ratio counts from the moment it was set.
+  // Frames come due at the buffer's frequency, on the devices' clock: the
+  // built-in device plays a ring faster or slower itself. A new frequency
+  // counts from the moment it was seen.
   void Advance(std::chrono::steady_clock::time_point now) override {
     if (kFreeRunningOutput && direction_ == Direction::kPlayback) {
       TakeQueued();
@@ -70,10 +68,11 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
       Move(frames);
       framesDone_ += frames;
     }
-    if (ratio_ != nextRatio_) {
+    const double nextRatio = direction_ == Direction::kPlayback ? ring_.FrequencyRatio() : 1.0;
+    if (ratio_ != nextRatio) {
       anchorFrames_ = due;
       anchor_ = now;
-      ratio_ = nextRatio_;
+      ratio_ = nextRatio;
     }
   }
 
@@ -113,9 +112,6 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
         return;
       }
       BuiltinClock::Get().Tap(scratch_.get(), bytes, ring_.format());
-      if (correcting_) {
-        nextRatio_ = correction_.Update(ring_.Queued(), bytes);
-      }
     }
   }
 
@@ -124,13 +120,10 @@ class BuiltinStream final : public DeviceStream, public ClockedStream {
   SoundRing& ring_;
   TestTone tone_;
   const DWORD chunkFrames_;
-  const bool correcting_;
-  DriftCorrection correction_;
   std::unique_ptr<BYTE[]> scratch_;
   std::chrono::steady_clock::time_point anchor_;
   double anchorFrames_ = 0;
   double ratio_ = 1.0;
-  double nextRatio_ = 1.0;
   std::uint64_t framesDone_ = 0;
 };
 

@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "platform/dsound/capture_pacer.h"
-#include "platform/dsound/drift_correction.h"
 #include "platform/dsound/pulse/ordering_point.h"
 #include "platform/dsound/pulse/pulse_connection.h"
 #include "platform/dsound/stretched_reader.h"
@@ -18,7 +17,10 @@ namespace twplat::sound {
 namespace {
 
 // Device latency is set here, never left to the server, whose defaults can
-// reach two seconds. Playback: a 100 ms queue refilled in 25 ms requests;
+// reach two seconds. Playback: a 100 ms queue refilled in 25 ms requests (a
+// 50 ms queue takes 50 ms off every stream's latency, but the deeper start
+// it leaves is brought down by the playback controller over the first
+// minute, which moves the rate by more than two sound clocks differ);
 // capture: 25 ms fragments. A stream's request or fragment size becomes the
 // sound server's processing period when it is the smallest one asked for:
 // with 10 ms (as first chosen) PipeWire ran its whole graph in 5 ms steps,
@@ -59,8 +61,7 @@ class PulseStream final : public DeviceStream {
       : direction_(direction),
         ring_(ring),
         onFailure_(std::move(onFailure)),
-        correcting_(direction == Direction::kPlayback && DriftCorrectionEnabled()),
-        correction_(ring.size(), ring.format().nAvgBytesPerSec) {}
+        stretching_(direction == Direction::kPlayback && ring.frequencyControl()) {}
 
   ~PulseStream() override {
     if (stream_ != nullptr) {
@@ -85,7 +86,6 @@ class PulseStream final : public DeviceStream {
   void Play(BYTE* out, size_t bytes);
   // Whole frames, at least one and at most the ring's.
   uint32_t RingBounded(size_t bytes) const;
-  std::uint64_t ServerQueuedBytes();
 
   static void OnState(pa_stream* stream, void* self);
   static void OnWrite(pa_stream* stream, size_t bytes, void* self);
@@ -103,11 +103,8 @@ class PulseStream final : public DeviceStream {
   pa_time_event* paceStep_ = nullptr;
   std::atomic<bool> failed_{false};
   // Main loop thread only, once the stream runs.
-  const bool correcting_;
-  DriftCorrection correction_;
+  const bool stretching_;  // the buffer's frequency control, through reader_
   StretchedReader reader_;
-  double ratio_ = 1.0;
-  std::uint64_t serverQueued_ = 0;
 };
 
 HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
@@ -133,7 +130,7 @@ HRESULT PulseStream::Connect(PulseSession& session, const char* deviceName) {
   if (direction_ == Direction::kCapture && !StartPacing(session)) {
     return DSERR_OUTOFMEMORY;
   }
-  if (correcting_ && !reader_.Allocate(format)) {
+  if (stretching_ && !reader_.Allocate(format)) {
     return DSERR_OUTOFMEMORY;
   }
   if (!Attach(deviceName, spec) || !WaitReady(session)) {
@@ -149,14 +146,7 @@ bool PulseStream::Attach(const char* deviceName, const pa_sample_spec& spec) {
   attributes.minreq = static_cast<uint32_t>(-1);
   attributes.tlength = static_cast<uint32_t>(-1);
   attributes.fragsize = static_cast<uint32_t>(-1);
-  auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
-  if (correcting_) {
-    // The correction hears the server's queue with every request: timing
-    // kept current by the library (an update every 1.5 s or sooner) and
-    // interpolated in between, so reading it costs no round trip.
-    flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_AUTO_TIMING_UPDATE |
-                                           PA_STREAM_INTERPOLATE_TIMING);
-  }
+  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
   if (direction_ == Direction::kPlayback) {
     // The server's queue is sound the play cursor has passed: longer than
     // the ring, it would take bytes the program has not written yet.
@@ -268,31 +258,15 @@ uint32_t PulseStream::RingBounded(size_t bytes) const {
   return static_cast<uint32_t>(bounded - bounded % frameBytes);
 }
 
-// Whole frames from the ring: a plain copy, or with the drift correction
-// at its present ratio, after which the correction hears how much the ring
-// still holds.
+// Whole frames from the ring: a plain copy, or at the buffer's frequency
+// as the program last set it.
 void PulseStream::Play(BYTE* out, size_t bytes) {
-  if (!correcting_) {
+  if (!stretching_) {
     ring_.Render(out, static_cast<DWORD>(bytes));
     return;
   }
   const auto frames = static_cast<DWORD>(bytes / ring_.format().nBlockAlign);
-  const DWORD taken = reader_.Fill(ring_, out, frames, ratio_);
-  ratio_ = correction_.Update(ring_.Queued(), taken, ServerQueuedBytes());
-}
-
-// Sound written to the server and not yet heard: its queue and the sink's
-// latency. While the library has no figure (before its first timing reply)
-// the last one stands, at first none; a negative one (the sink has read past
-// what was written) counts as none.
-std::uint64_t PulseStream::ServerQueuedBytes() {
-  pa_usec_t latency = 0;
-  int negative = 0;
-  if (pa_stream_get_latency(stream_, &latency, &negative) == 0) {
-    serverQueued_ =
-        negative != 0 ? 0 : pa_usec_to_bytes(latency, pa_stream_get_sample_spec(stream_));
-  }
-  return serverQueued_;
+  reader_.Fill(ring_, out, frames, ring_.FrequencyRatio());
 }
 
 void PulseStream::OnRead(pa_stream* stream, size_t, void* self) {

@@ -44,6 +44,8 @@ BOOL WINAPI ResetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
 void WINAPI Sleep(DWORD milliseconds);
+// Here the text goes to the installed host (twplat::Host::DebugOutput).
+void WINAPI OutputDebugStringA(LPCSTR outputString);
 
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD errorCode);

@@ -1,0 +1,236 @@
+#include "audio/playback_controller.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The rate loop is critically damped at 0.1 rad/s (a 63 s period): a
+// 2000 ppm difference, present from the start, moves the level by about
+// 10 ms at most and is absorbed within a minute, while a second's jitter
+// moves the ratio by far less than a listener could hear.
+constexpr double kNaturalRate = 0.1;  // rad/s
+constexpr double kIntegralGain = kNaturalRate * kNaturalRate;
+constexpr double kProportionalGain = 2 * kNaturalRate;
+// Beyond this error the loop only pushes (proportional part at the limit)
+// and the integral stands still, so that draining a backlog or filling up
+// to a new target does not wind it up into an underrun afterwards.
+constexpr double kLinearRangeSeconds = 0.025;
+// Ticks that stayed away longer than this (a suspended process) do not
+// catch up second by second.
+constexpr int kMostSecondsPerTick = 120;
+
+}  // namespace
+
+PlaybackController::PlaybackController(const PlaybackSettings& settings)
+    : bytesPerSecond_(settings.bytesPerSecond > 0 ? settings.bytesPerSecond : 1),
+      frameBytes_(settings.frameBytes > 0 ? settings.frameBytes : 1),
+      adaptive_(settings.fixedTargetSeconds <= 0),
+      rateControl_(settings.rateControl),
+      target_(adaptive_ ? kFloorSeconds
+                        : std::clamp(settings.fixedTargetSeconds, 0.0, kCeilingSeconds)) {}
+
+void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_t bufferedBytes,
+                                   std::uint64_t deviceBytes) {
+  const double lateness = Lateness(now, bytes);
+  lastLateness_ = lateness;
+  second_.lateness = std::max(second_.lateness, lateness);
+  RaiseTarget(lateness);
+  if (!playing_) {
+    return;
+  }
+  // What a chunk on time would have found: lateness is the target's
+  // business, not the level's.
+  const double headroom = static_cast<double>(bufferedBytes) / bytesPerSecond_ + lateness;
+  second_.leastHeadroom = std::min(second_.leastHeadroom, headroom);
+  second_.heldSum += static_cast<double>(bufferedBytes + deviceBytes) / bytesPerSecond_;
+  ++second_.landings;
+}
+
+// How much later than the stream's own clock allows these bytes came.
+double PlaybackController::Lateness(double now, std::uint64_t bytes) {
+  received_ += bytes;
+  const double offset = now - static_cast<double>(received_) / bytesPerSecond_;
+  if (!started_) {
+    started_ = true;
+    baseline_ = offset;
+  } else {
+    baseline_ = std::min(offset, baseline_ + (now - lastArrival_) * kBaselineDrift);
+  }
+  lastArrival_ = now;
+  return offset - baseline_;
+}
+
+double PlaybackController::Demand() const {
+  double latest = second_.lateness;
+  for (double peak : latePeaks_) {
+    latest = std::max(latest, peak);
+  }
+  return std::clamp(latest * kLateMargin + kHeadroomMargin, kFloorSeconds, kCeilingSeconds);
+}
+
+// The latest chunk of the last kStallSeconds, this one included.
+double PlaybackController::RecentLateness() const {
+  double latest = second_.lateness;
+  for (std::size_t back = 1; back <= kStallSeconds; ++back) {
+    latest = std::max(latest, latePeaks_[(peakIndex_ + kMemorySeconds - back) % kMemorySeconds]);
+  }
+  return latest;
+}
+
+void PlaybackController::RaiseTarget(double lateness) {
+  const double wanted = lateness * kLateMargin + kHeadroomMargin;
+  if (adaptive_ && wanted > target_) {
+    SetTarget(std::min(wanted, kCeilingSeconds));
+  }
+}
+
+// The level held moves with the target, once it is known.
+void PlaybackController::SetTarget(double target) {
+  double change = target - target_;
+  if (change > 0) {
+    const double absorbed = std::min(slack_, change);
+    slack_ -= absorbed;
+    change -= absorbed;
+  }
+  if (levelKnown_) {
+    levelGoal_ += change;
+    level_ = std::max(level_, levelGoal_);
+  }
+  target_ = target;
+}
+
+double PlaybackController::Tick(double now) {
+  if (!ticking_) {
+    ticking_ = true;
+    secondStart_ = now;
+    return ratio_;
+  }
+  if (now - secondStart_ > kMostSecondsPerTick * kUpdateSeconds) {
+    secondStart_ = now - kMostSecondsPerTick * kUpdateSeconds;
+  }
+  while (now - secondStart_ >= kUpdateSeconds) {
+    EndSecond();
+    secondStart_ += kUpdateSeconds;
+  }
+  return ratio_;
+}
+
+void PlaybackController::EndSecond() {
+  latePeaks_[peakIndex_] = second_.lateness;
+  peakIndex_ = (peakIndex_ + 1) % kMemorySeconds;
+  const Second ended = second_;
+  second_ = Second{};
+  if (adaptive_) {
+    const double demand = Demand();
+    if (target_ > demand) {
+      SetTarget(target_ - (target_ - demand) * kUpdateSeconds / kFallSeconds);
+    }
+  }
+  if (ended.landings == 0) {
+    return;  // a stall: nothing to steer by, and the rate stays as it is
+  }
+  seconds_[secondsSeen_ % kSecondsKept] = ended;
+  ++secondsSeen_;
+  FollowTarget();
+}
+
+// Learns the level in the first seconds, raises it after an unexplained
+// shortfall, and steers the rate toward it.
+void PlaybackController::FollowTarget() {
+  double heldSum = 0;
+  int landings = 0;
+  double leastHeadroom = 1e9;
+  for (const Second& second : seconds_) {
+    heldSum += second.heldSum;
+    landings += second.landings;
+    leastHeadroom = std::min(leastHeadroom, second.leastHeadroom);
+  }
+  if (secondsSeen_ < kSecondsKept) {
+    return;
+  }
+  const double meanHeld = heldSum / landings;
+  Second& last = seconds_[(secondsSeen_ - 1) % kSecondsKept];
+  if (!levelKnown_) {
+    levelKnown_ = true;
+    const double kept = std::clamp(leastHeadroom, target_, 2 * target_);
+    slack_ = kept - target_;
+    levelGoal_ = meanHeld + kept - leastHeadroom;
+    level_ = meanHeld;
+    for (Second& second : seconds_) {
+      second.level = level_;
+    }
+  } else if (last.leastHeadroom < target_ / 2) {
+    levelGoal_ = std::max(levelGoal_, meanHeld + target_ - last.leastHeadroom);
+  }
+  MoveLevel();
+  last.level = level_;
+  double levelSum = 0;
+  for (const Second& second : seconds_) {
+    levelSum += second.level * second.landings;
+  }
+  if (rateControl_) {
+    Adjust(meanHeld - levelSum / landings, levelFall_);
+  }
+}
+
+// Up at once, down by at most kLevelFall a second.
+void PlaybackController::MoveLevel() {
+  levelFall_ = 0;
+  if (levelGoal_ >= level_) {
+    level_ = levelGoal_;
+    return;
+  }
+  const double fall = std::min(level_ - levelGoal_, kLevelFall * kUpdateSeconds);
+  level_ -= fall;
+  levelFall_ = fall / kUpdateSeconds;
+}
+
+// Above the level the Server holds more than it needs: play faster; and
+// faster by as much as the level is falling.
+void PlaybackController::Adjust(double error, double feedForward) {
+  const double bounded = std::clamp(error, -kLinearRangeSeconds, kLinearRangeSeconds);
+  if (bounded == error) {
+    integral_ += kIntegralGain * error * kUpdateSeconds;
+    integral_ = std::clamp(integral_, -kMaxDeviation, kMaxDeviation);
+  }
+  const double wanted = std::clamp(1.0 + kProportionalGain * bounded + integral_ + feedForward,
+                                   1.0 - kMaxDeviation, 1.0 + kMaxDeviation);
+  const double step = std::clamp(wanted - ratio_, -kMaxStep, kMaxStep);
+  ratio_ += step;
+  largestStep_ = std::max(largestStep_, std::fabs(step));
+}
+
+std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {
+  const double held = static_cast<double>(heldBytes) / bytesPerSecond_;
+  if (RecentLateness() < kSkipExcessSeconds ||
+      (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds)) {
+    return 0;
+  }
+  const double kept = std::min(target_ + kKeptAfterSkip, kLatestSeconds);
+  if (held <= kept) {
+    return 0;
+  }
+  const auto skipped = static_cast<std::uint64_t>((held - kept) * bytesPerSecond_);
+  return skipped - skipped % frameBytes_;
+}
+
+bool RateControlEnabled() {
+  static const bool enabled = [] {
+    const char* value = std::getenv("TONEWIRE_DRIFT_CORRECTION");
+    if (value == nullptr || std::strcmp(value, "on") == 0 || std::strcmp(value, "1") == 0) {
+      return true;
+    }
+    if (std::strcmp(value, "off") == 0 || std::strcmp(value, "0") == 0) {
+      return false;
+    }
+    std::fprintf(stderr,
+                 "TONEWIRE_DRIFT_CORRECTION=%s ignored: use on or off; the correction stays on\n",
+                 value);
+    return true;
+  }();
+  return enabled;
+}

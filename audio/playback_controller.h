@@ -1,0 +1,157 @@
+// Decides how much sound the Server holds ahead of the speaker, and the rate
+// at which it plays, from how chunks arrive. Plain logic on a clock the
+// caller provides (seconds, any origin): no threads, no allocation.
+//
+// Headroom. What is held between the socket and the device (the program's
+// queue and the ring) when a chunk lands is what a late chunk may use up
+// before the device plays silence. The stream brings its own clock: a chunk
+// is late by how much its arrival trails the bytes received so far at the
+// format's rate, measured against the earliest recent arrivals (a baseline
+// that may rise by at most kBaselineDrift a second, faster than two sound
+// clocks part, slower than any hold). The headroom wanted (the target) rises
+// at once when a chunk comes later than it allows, to kLateMargin times that
+// lateness and kHeadroomMargin more; it is kept while such lateness was seen
+// within kMemorySeconds and then falls toward what is still seen, over tens
+// of seconds; it stays between kFloorSeconds and kCeilingSeconds. A fixed
+// target may be set instead.
+//
+// Rate. What is held is held through the playback rate, as a PI controller
+// that does not wind up (the drift correction between two sound clocks, and
+// the way to a new target). It holds the mean, over the last five seconds,
+// of the amount held as chunks land, the device's own queue included where
+// the caller knows it (a device that settles deeper then does not add to the
+// latency). The level held is learnt in the first seconds: what the start
+// set up, unless its least headroom lies below the target or above twice it
+// (then moved so that it lies at the target); from then on it moves with the
+// target (a rising one first uses up what the start left beyond it). It
+// rises at once, and falls by at most kLevelFall a second, the
+// speed of its fall fed forward into the rate (so the loop drains it
+// without an error to correct and the overshoot that would follow). The
+// loop compares the mean held with the mean level of the same seconds.
+// Headroom is counted as a chunk on time would have found it (what was held
+// when a chunk landed, plus how late it came), so that lateness, which the
+// target covers, is not counted twice. A second whose headroom fell below
+// half the target (the device's steps sliding past the landings) raises the
+// level for good. The ratio stays within +-kMaxDeviation and moves at most kMaxStep a
+// second.
+//
+// Backlog. After a stall (a chunk at least kSkipExcessSeconds late within
+// the last kStallSeconds), a backlog beyond the target by more than
+// kSkipExcessSeconds, or beyond kLatestSeconds, is to be skipped down to about the target (a long
+// stall would otherwise be played late for good); a smaller excess is played
+// out through the rate. With the device's queue and a chunk's length on top,
+// nothing then plays more than 2 s late.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+struct PlaybackSettings {
+  std::uint32_t bytesPerSecond = 176400;
+  std::uint32_t frameBytes = 4;
+  double fixedTargetSeconds = 0;  // 0: the target adapts to the link
+  bool rateControl = true;        // false: the ratio stays 1
+};
+
+class PlaybackController {
+ public:
+  static constexpr double kFloorSeconds = 0.025;
+  static constexpr double kCeilingSeconds = 1.4;
+  static constexpr double kLateMargin = 1.1;
+  static constexpr double kHeadroomMargin = 0.010;
+  static constexpr double kBaselineDrift = 0.006;  // seconds per second: 6000 ppm
+  static constexpr std::size_t kMemorySeconds = 150;
+  static constexpr double kFallSeconds = 30;  // time constant of the target's fall
+  static constexpr double kSkipExcessSeconds = 1.0;
+  static constexpr double kLatestSeconds = kCeilingSeconds + 0.2;  // held, at most
+  static constexpr std::size_t kStallSeconds = 5;
+  static constexpr double kKeptAfterSkip = 0.15;  // beyond the target: a chunk's worth
+  static constexpr double kMaxDeviation = 0.005;  // +-0.5 %
+  static constexpr double kMaxStep = 1000e-6;     // per update: 1.7 cents of pitch, at most
+  static constexpr double kUpdateSeconds = 1.0;
+  static constexpr double kLevelFall = 0.003;  // seconds per second, at most: 0.3 %
+
+  explicit PlaybackController(const PlaybackSettings& settings);
+
+  // Playback has started: landings from now on count toward the level (the
+  // ones before only set the stream's clock).
+  void OnPlaybackStarted() { playing_ = true; }
+  // bytes arrived at now. bufferedBytes: held in the program's queue and the
+  // ring just before they were added; deviceBytes: taken by the device and
+  // not yet heard, where known.
+  void OnArrival(double now, std::uint64_t bytes, std::uint64_t bufferedBytes,
+                 std::uint64_t deviceBytes = 0);
+  // Called often (every pass of the receiver): once per kUpdateSeconds runs
+  // the target's fall and the rate loop. Returns the ratio to play at from
+  // now on (above 1 plays faster).
+  double Tick(double now);
+  // Whole frames to skip from what is held (heldBytes, the program's queue
+  // and the ring) to get back to the target; 0 unless the backlog is far
+  // beyond it.
+  std::uint64_t BytesToSkip(std::uint64_t heldBytes) const;
+
+  double ratio() const { return ratio_; }
+  double targetSeconds() const { return target_; }
+  double latenessSeconds() const { return lastLateness_; }
+  double largestStep() const { return largestStep_; }
+
+ private:
+  static constexpr std::size_t kSecondsKept = 5;
+
+  // One second's landings: the least headroom (as a chunk on time would
+  // have found it: what was held when the chunk landed, plus how late it
+  // came), the sum of the amounts held and their count, the largest
+  // lateness.
+  struct Second {
+    double leastHeadroom = 1e9;
+    double heldSum = 0;
+    int landings = 0;
+    double lateness = 0;
+    double level = 0;  // the level held at the second's end
+  };
+
+  double Lateness(double now, std::uint64_t bytes);
+  void RaiseTarget(double lateness);
+  void EndSecond();
+  void FollowTarget();
+  void SetTarget(double target);
+  void MoveLevel();
+  void Adjust(double error, double feedForward);
+  double Demand() const;
+  double RecentLateness() const;
+
+  const double bytesPerSecond_;
+  const std::uint32_t frameBytes_;
+  const bool adaptive_;
+  const bool rateControl_;
+  double target_;
+  double level_ = 0;      // the mean held as chunks land, once learnt
+  double levelGoal_ = 0;  // where level_ is going
+  double levelFall_ = 0;  // how fast it fell in the last second, fed forward
+  // Headroom the start left beyond the target (at most the target again),
+  // which a rising target uses up before the level rises.
+  double slack_ = 0;
+  bool levelKnown_ = false;
+  bool playing_ = false;
+  // Stream clock: arrival time less received bytes at the format's rate.
+  std::uint64_t received_ = 0;
+  bool started_ = false;
+  double baseline_ = 0;
+  double lastArrival_ = 0;
+  double lastLateness_ = 0;
+  double secondStart_ = 0;
+  bool ticking_ = false;
+  Second second_;
+  std::array<Second, kSecondsKept> seconds_{};
+  std::size_t secondsSeen_ = 0;  // seconds with landings
+  std::array<double, kMemorySeconds> latePeaks_{};
+  std::size_t peakIndex_ = 0;
+  double integral_ = 0;
+  double ratio_ = 1.0;
+  double largestStep_ = 0;
+};
+
+// TONEWIRE_DRIFT_CORRECTION=off (or 0) keeps the rate at 1, for measuring
+// what the rate loop corrects; read once.
+bool RateControlEnabled();

@@ -1,0 +1,152 @@
+#include "audio/playback_feed.h"
+
+#include <dsound.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+#include "audio/playback_ring.h"
+#include "core/app_state.h"
+
+namespace {
+
+// The queue holds what the controller may keep, a skip's worth beyond it
+// and two chunks more.
+constexpr double kQueueSeconds =
+    PlaybackController::kLatestSeconds + PlaybackController::kSkipExcessSeconds;
+constexpr LONG kTargetLineStepMs = 5;
+
+}  // namespace
+
+bool PlaybackFeed::Begin(const StreamHeader& header) {
+  PlaybackSettings settings;
+  settings.bytesPerSecond = header.averageBytesPerSecond;
+  settings.frameBytes = header.blockAlign > 0 ? header.blockAlign : 1;
+  settings.fixedTargetSeconds = appState.latencyTargetMs.load() / 1000.0;
+  settings.rateControl = RateControlEnabled();
+  controller_.reset(new (std::nothrow) PlaybackController(settings));
+  const auto capacity = static_cast<DWORD>(header.averageBytesPerSecond * kQueueSeconds) +
+                        2 * kBlockBytes + settings.frameBytes;
+  queue_.reset(new (std::nothrow)
+                   PlaybackQueue(capacity, static_cast<WORD>(settings.frameBytes),
+                                 static_cast<WORD>(header.bitsPerSample), header.samplesPerSecond));
+  start_ = std::chrono::steady_clock::now();
+  samplesPerSecond_ = header.samplesPerSecond;
+  frequency_ = header.samplesPerSecond;
+  started_ = false;
+  shownTargetMs_ = -1;
+  shownAt_ = -1e9;
+  return controller_ != nullptr && queue_ != nullptr && queue_->valid();
+}
+
+double PlaybackFeed::Now() const {
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+  return elapsed.count();
+}
+
+// The queue and the ring's share, in bytes; *room the ring's room now.
+LONG PlaybackFeed::Held(PlaybackContext& context, LONG* room) {
+  LONG inRing = 0;
+  *room = LookAtPlaybackRing(context, &inRing);
+  return static_cast<LONG>(queue_->Bytes()) + inRing;
+}
+
+void PlaybackFeed::Arrive(PlaybackContext& context, const BYTE* bytes, LONG count) {
+  LONG room = 0;
+  const LONG held = Held(context, &room);
+  controller_->OnArrival(Now(), static_cast<std::uint64_t>(count),
+                         static_cast<std::uint64_t>(held > 0 ? held : 0));
+  queue_->Push(bytes, static_cast<DWORD>(count));
+  const std::uint64_t skip =
+      controller_->BytesToSkip(static_cast<std::uint64_t>(held > 0 ? held : 0) + count);
+  if (skip > 0) {
+    queue_->Skip(static_cast<DWORD>(std::min<std::uint64_t>(skip, queue_->FrameBytes())));
+  }
+}
+
+bool PlaybackFeed::Pump(PlaybackContext& context) {
+  LONG inRing = 0;
+  const LONG room = LookAtPlaybackRing(context, &inRing);
+  if (room < 0) {
+    return false;
+  }
+  if (!context.playing && room == 0 && queue_->FrameBytes() > 0) {
+    Start(context);
+  }
+  const bool moved = MoveIntoRing(context, room);
+  if (context.playing && !started_) {
+    started_ = true;
+    controller_->OnPlaybackStarted();
+  }
+  if (started_) {
+    Steer(context);
+  }
+  return moved;
+}
+
+// Whole frames only, and no more than the room: the writer does not wait.
+bool PlaybackFeed::MoveIntoRing(PlaybackContext& context, LONG room) {
+  if (queue_->FrameBytes() == 0 || room <= 0) {
+    return WritePlaybackBlock(context, nullptr, 0);  // a changed volume still applies
+  }
+  LONG left = std::min(static_cast<LONG>(queue_->FrameBytes()), room);
+  left -= left % context.frameBytes;
+  while (left > 0) {
+    DWORD run = 0;
+    const BYTE* front = queue_->Front(&run);
+    const LONG part = std::min(static_cast<LONG>(run), left);
+    if (!WritePlaybackBlock(context, front, part)) {
+      return false;
+    }
+    queue_->Pop(static_cast<DWORD>(part));
+    left -= part;
+  }
+  return true;
+}
+
+void PlaybackFeed::Start(PlaybackContext& context) {
+  StartPlaybackRing(context);
+  if (!started_) {
+    started_ = true;
+    controller_->OnPlaybackStarted();
+  }
+}
+
+// The controller's ratio as the buffer's frequency, in whole hertz.
+void PlaybackFeed::Steer(PlaybackContext& context) {
+  const double ratio = controller_->Tick(Now());
+  const auto wanted = static_cast<DWORD>(
+      std::clamp<long>(std::lround(samplesPerSecond_ * ratio), DSBFREQUENCY_MIN, DSBFREQUENCY_MAX));
+  if (wanted != frequency_ && SUCCEEDED(context.playbackBuffer->SetFrequency(wanted))) {
+    frequency_ = wanted;
+  }
+  ShowTarget();
+}
+
+void PlaybackFeed::ShowTarget() {
+  const auto targetMs = static_cast<LONG>(std::lround(controller_->targetSeconds() * 1000));
+  const double now = Now();
+  if (std::labs(targetMs - shownTargetMs_) < kTargetLineStepMs ||
+      now - shownAt_ < kTargetLineMs / 1000.0) {
+    return;
+  }
+  char line[64];
+  std::snprintf(line, sizeof line, "Playback target %ld ms\n", static_cast<long>(targetMs));
+  OutputDebugStringA(line);
+  shownTargetMs_ = targetMs;
+  shownAt_ = now;
+}
+
+bool PlaybackFeed::Flush(PlaybackContext& context) {
+  while (queue_->FrameBytes() > 0) {
+    DWORD run = 0;
+    const BYTE* front = queue_->Front(&run);
+    if (!WritePlaybackBlock(context, front, static_cast<LONG>(run))) {
+      return false;
+    }
+    queue_->Pop(run);
+  }
+  return true;
+}
