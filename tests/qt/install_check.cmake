@@ -104,11 +104,13 @@ function(expect_service_arguments expected)
       "expected ${expected}")
   endif()
 endfunction()
-expect_service_arguments("[server][--port][5567][--volume][0][--retry][2]")
-expect_service_arguments("[server][--port][5567][--volume][-10][--retry][2][--device][Monitor of Mic]"
+expect_service_arguments("[server][--port][5567][--volume][0][--retry][2][--latency][auto]")
+expect_service_arguments("[server][--port][5567][--volume][-10][--retry][2][--latency][auto][--device][Monitor of Mic]"
   TONEWIRE_PORT= TONEWIRE_VOLUME=-10 "TONEWIRE_DEVICE=Monitor of Mic")
-expect_service_arguments("[server][--port][5567][--volume][0][--retry][2][--name][Kitchen speaker]"
+expect_service_arguments("[server][--port][5567][--volume][0][--retry][2][--latency][auto][--name][Kitchen speaker]"
   "TONEWIRE_NAME=Kitchen speaker")
+expect_service_arguments("[server][--port][5567][--volume][0][--retry][2][--latency][180][--listen][192.168.1.5][--allow][any]"
+  TONEWIRE_LATENCY=180 TONEWIRE_LISTEN=192.168.1.5 TONEWIRE_ALLOW=any)
 
 file(REMOVE_RECURSE ${PREFIX})
 message(STATUS "installed and checked: programs, manual pages, user service, icons, "
