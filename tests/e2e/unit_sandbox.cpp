@@ -258,26 +258,57 @@ std::string SoundServerFolder() {
   return path.empty() || path[0] != '/' ? "" : path.substr(0, path.find_last_of('/'));
 }
 
-void PrivateTmp(const std::string& keep) {
-  const std::string held = "/proc/self/fd/";
-  int kept = -1;
-  if (!keep.empty()) {
-    kept = open(keep.c_str(), O_PATH | O_DIRECTORY);
-    if (kept < 0) {
-      Fail(keep);
+// The folder of the first PATH entry: where the test put the program, which
+// may itself lie under /tmp (a clone checked out there).
+std::string ProgramFolder() {
+  const char* path = std::getenv("PATH");
+  const std::string entries = path != nullptr ? path : "";
+  return entries.substr(0, entries.find(':'));
+}
+
+// Creates folder and the parents it lacks, as on the fresh tmpfs.
+bool MakeFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      return false;
     }
+    if (slash == std::string::npos) {
+      return true;
+    }
+  }
+}
+
+bool UnderTmp(const std::string& folder) {
+  return folder.rfind("/tmp/", 0) == 0 || folder.rfind("/var/tmp/", 0) == 0;
+}
+
+// Fresh /tmp and /var/tmp, in which the folders to keep (the sound server's
+// socket, the program) stay visible as they were.
+void PrivateTmp(const std::vector<std::string>& keep) {
+  const std::string held = "/proc/self/fd/";
+  std::vector<std::pair<std::string, int>> kept;
+  for (const std::string& folder : keep) {
+    if (!UnderTmp(folder)) {
+      continue;
+    }
+    const int handle = open(folder.c_str(), O_PATH | O_DIRECTORY);
+    if (handle < 0) {
+      Fail(folder);
+    }
+    kept.emplace_back(folder, handle);
   }
   for (const char* folder : {"/tmp", "/var/tmp"}) {
     if (mount("tmpfs", folder, "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0) {
       Fail(folder);
     }
   }
-  if (kept >= 0) {
-    if (mkdir(keep.c_str(), 0700) != 0 || mount((held + std::to_string(kept)).c_str(), keep.c_str(),
-                                                nullptr, MS_BIND, nullptr) != 0) {
-      Fail("the sound server's folder");
+  for (const auto& [folder, handle] : kept) {
+    if (!MakeFolders(folder) || mount((held + std::to_string(handle)).c_str(), folder.c_str(),
+                                      nullptr, MS_BIND, nullptr) != 0) {
+      Fail(folder);
     }
-    close(kept);
+    close(handle);
   }
 }
 
@@ -328,7 +359,7 @@ void MountNamespace(const Settings& settings) {
     }
   }
   if (privateTmp) {
-    PrivateTmp(SoundServerFolder());
+    PrivateTmp({SoundServerFolder(), ProgramFolder()});
   }
 }
 
