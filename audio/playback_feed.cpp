@@ -17,6 +17,10 @@ namespace {
 constexpr double kQueueSeconds =
     PlaybackController::kLatestSeconds + PlaybackController::kSkipExcessSeconds;
 constexpr LONG kTargetLineStepMs = 5;
+// Feeding waits for room in short steps, and a second at most, so that a
+// device that stopped taking sound does not hold up the receive loop.
+constexpr DWORD kFeedWaitMs = 10;
+constexpr std::chrono::milliseconds kLongestFeedWait{1000};
 
 }  // namespace
 
@@ -34,6 +38,7 @@ bool PlaybackFeed::Begin(const StreamHeader& header) {
                                  static_cast<WORD>(header.bitsPerSample), header.samplesPerSecond));
   start_ = std::chrono::steady_clock::now();
   samplesPerSecond_ = header.samplesPerSecond;
+  blockBytes_ = static_cast<LONG>(std::min<DWORD>(header.blockLength, kBlockBytes));
   frequency_ = header.samplesPerSecond;
   started_ = false;
   shownTargetMs_ = -1;
@@ -102,6 +107,29 @@ bool PlaybackFeed::MoveIntoRing(PlaybackContext& context, LONG room) {
     }
     queue_->Pop(static_cast<DWORD>(part));
     left -= part;
+  }
+  return true;
+}
+
+bool PlaybackFeed::FeedUntilNextReceive(PlaybackContext& context) {
+  const auto giveUpAt = std::chrono::steady_clock::now() + kLongestFeedWait;
+  while (context.playing && queue_->FrameBytes() > 0 && !StopRequested() &&
+         std::chrono::steady_clock::now() < giveUpAt) {
+    LONG inRing = 0;
+    const LONG room = LookAtPlaybackRing(context, &inRing);
+    if (room < 0) {
+      return false;
+    }
+    if (inRing >= blockBytes_) {
+      return true;
+    }
+    if (room > 0) {
+      if (!MoveIntoRing(context, room)) {
+        return false;
+      }
+      continue;
+    }
+    WaitForSingleObject(context.notifyEvent, kFeedWaitMs);
   }
   return true;
 }

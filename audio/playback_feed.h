@@ -36,6 +36,11 @@ class PlaybackFeed {
   // more, and steers the rate. False after a failed look at the ring or a
   // failed write (reported).
   bool Pump(PlaybackContext& context);
+  // After a chunk: the next look at the ring comes after the next receive,
+  // which may gather a whole block, so while the queue has sound the ring is
+  // filled until it holds a block, waiting for room as it plays where it
+  // cannot hold one (a ring shorter than a block). False after a failure.
+  bool FeedUntilNextReceive(PlaybackContext& context);
   // Starts the ring (the start rule) and tells the controller.
   void Start(PlaybackContext& context);
   // Writes everything still queued into the ring, waiting for room: the end
@@ -57,6 +62,7 @@ class PlaybackFeed {
   std::unique_ptr<PlaybackQueue> queue_;
   std::chrono::steady_clock::time_point start_;
   DWORD samplesPerSecond_ = 0;
+  LONG blockBytes_ = 0;  // what one receive may gather
   DWORD frequency_ = 0;  // the frequency last set on the buffer
   bool started_ = false;
   LONG shownTargetMs_ = -1;

@@ -209,6 +209,7 @@ Outcome ReceiveIntoRing(PlaybackContext& context, PlaybackFeed& feed, ByteBuffer
       feed.Start(context);
       countdown = -1;
     }
+    feed.FeedUntilNextReceive(context);
     SilencePlayedRegion(context, false);
   }
 }
