@@ -198,7 +198,9 @@ bool WriteFrames(PlaybackContext& context, const BYTE* source, LONG length) {
 LONG CompletePartialFrame(PlaybackContext& context, const BYTE* source, LONG length, bool* whole) {
   const LONG missing = WholeFrame(context) - context.partialBytes;
   const LONG taken = missing < length ? missing : length;
-  std::memcpy(context.partialFrame + context.partialBytes, source, static_cast<size_t>(taken));
+  if (taken > 0) {
+    std::memcpy(context.partialFrame + context.partialBytes, source, static_cast<size_t>(taken));
+  }
   context.partialBytes += taken;
   *whole = context.partialBytes == WholeFrame(context);
   return taken;
@@ -341,8 +343,10 @@ bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG lengt
   const LONG wholeBytes = frames * WholeFrame(context);
   written = written && WriteFrames(context, bytes + used, wholeBytes);
   context.partialBytes = length - used - wholeBytes;
-  std::memcpy(context.partialFrame, bytes + used + wholeBytes,
-              static_cast<size_t>(context.partialBytes));
+  if (context.partialBytes > 0) {  // source may be null when length is 0
+    std::memcpy(context.partialFrame, bytes + used + wholeBytes,
+                static_cast<size_t>(context.partialBytes));
+  }
   return written;
 }
 
