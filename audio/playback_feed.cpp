@@ -17,6 +17,10 @@ namespace {
 constexpr double kQueueSeconds =
     PlaybackController::kLatestSeconds + PlaybackController::kSkipExcessSeconds;
 constexpr LONG kTargetLineStepMs = 5;
+// The peer announces the rate, so the queue's size is bounded by the largest
+// format a sound device takes (192000 Hz, 8 channels of 32 bits): a header
+// claiming more cannot make the Server allocate gigabytes.
+constexpr DWORD kMostBytesPerSecond = 192000 * 8 * 4;
 // Feeding waits for room in short steps, and a second at most, so that a
 // device that stopped taking sound does not hold up the receive loop.
 constexpr DWORD kFeedWaitMs = 10;
@@ -31,8 +35,10 @@ bool PlaybackFeed::Begin(const StreamHeader& header) {
   settings.fixedTargetSeconds = appState.latencyTargetMs.load() / 1000.0;
   settings.rateControl = RateControlEnabled();
   controller_.reset(new (std::nothrow) PlaybackController(settings));
-  const auto capacity = static_cast<DWORD>(header.averageBytesPerSecond * kQueueSeconds) +
-                        2 * kBlockBytes + settings.frameBytes;
+  const DWORD rate = std::min<DWORD>(header.averageBytesPerSecond, kMostBytesPerSecond);
+  const auto capacity =
+      static_cast<DWORD>(rate * kQueueSeconds) + 2 * kBlockBytes +
+      std::min<DWORD>(static_cast<DWORD>(settings.frameBytes), kMostBytesPerSecond);
   queue_.reset(new (std::nothrow)
                    PlaybackQueue(capacity, static_cast<WORD>(settings.frameBytes),
                                  static_cast<WORD>(header.bitsPerSample), header.samplesPerSecond));

@@ -327,6 +327,12 @@ bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG lengt
   if (StopRequested()) {
     return false;
   }
+  if (length < 0) {
+    return false;
+  }
+  if (context.partialBytes < 0 || context.partialBytes >= WholeFrame(context)) {
+    context.partialBytes = 0;  // never more than the frame it carries
+  }
   const auto* bytes = static_cast<const BYTE*>(source);
   LONG used = 0;
   bool written = true;
@@ -343,7 +349,8 @@ bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG lengt
   const LONG wholeBytes = frames * WholeFrame(context);
   written = written && WriteFrames(context, bytes + used, wholeBytes);
   context.partialBytes = length - used - wholeBytes;
-  if (context.partialBytes > 0) {  // source may be null when length is 0
+  if (context.partialBytes > 0 &&
+      context.partialBytes < WholeFrame(context)) {  // source may be null when length is 0
     std::memcpy(context.partialFrame, bytes + used + wholeBytes,
                 static_cast<size_t>(context.partialBytes));
   }
