@@ -36,6 +36,9 @@ PlaybackController::PlaybackController(const PlaybackSettings& settings)
 void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_t bufferedBytes,
                                    std::uint64_t deviceBytes) {
   const double lateness = Lateness(now, bytes);
+  const double chunkSeconds = static_cast<double>(bytes) / bytesPerSecond_;
+  chunkSeconds_ = chunkSeconds_ > 0 ? chunkSeconds_ + (chunkSeconds - chunkSeconds_) / kChunkAverage
+                                    : chunkSeconds;
   lastLateness_ = lateness;
   second_.lateness = std::max(second_.lateness, lateness);
   RaiseTarget(lateness);
@@ -69,7 +72,14 @@ double PlaybackController::Demand() const {
   for (double peak : latePeaks_) {
     latest = std::max(latest, peak);
   }
-  return std::clamp(latest * kLateMargin + kHeadroomMargin, kFloorSeconds, kCeilingSeconds);
+  return std::clamp(Wanted(latest), kFloorSeconds, kCeilingSeconds);
+}
+
+// A hold delays the chunk due within it by anything from the hold's length
+// less a chunk's interval to its whole length, so a chunk seen this late
+// says the same hold may come back up to a chunk's interval later.
+double PlaybackController::Wanted(double lateness) const {
+  return lateness * kLateMargin + kHeadroomMargin + std::min(lateness, chunkSeconds_);
 }
 
 // The latest chunk of the last kStallSeconds, this one included.
@@ -82,7 +92,7 @@ double PlaybackController::RecentLateness() const {
 }
 
 void PlaybackController::RaiseTarget(double lateness) {
-  const double wanted = lateness * kLateMargin + kHeadroomMargin;
+  const double wanted = Wanted(lateness);
   if (adaptive_ && wanted > target_) {
     SetTarget(std::min(wanted, kCeilingSeconds));
   }

@@ -10,7 +10,9 @@
 // that may rise by at most kBaselineDrift a second, faster than two sound
 // clocks part, slower than any hold). The headroom wanted (the target) rises
 // at once when a chunk comes later than it allows, to kLateMargin times that
-// lateness and kHeadroomMargin more; it is kept while such lateness was seen
+// lateness, kHeadroomMargin more and up to a chunk's interval more (the same
+// hold, striking elsewhere between two chunks, delays one by that much
+// more); it is kept while such lateness was seen
 // within kMemorySeconds and then falls toward what is still seen, over tens
 // of seconds; it stays between kFloorSeconds and kCeilingSeconds. A fixed
 // target may be set instead.
@@ -98,6 +100,7 @@ class PlaybackController {
 
  private:
   static constexpr std::size_t kSecondsKept = 5;
+  static constexpr double kChunkAverage = 16;  // landings the chunk's length is averaged over
 
   // One second's landings: the least headroom (as a chunk on time would
   // have found it: what was held when the chunk landed, plus how late it
@@ -119,6 +122,7 @@ class PlaybackController {
   void MoveLevel();
   void Adjust(double error, double feedForward);
   double Demand() const;
+  double Wanted(double lateness) const;
   double RecentLateness() const;
 
   const double bytesPerSecond_;
@@ -140,6 +144,7 @@ class PlaybackController {
   double baseline_ = 0;
   double lastArrival_ = 0;
   double lastLateness_ = 0;
+  double chunkSeconds_ = 0;  // the usual length of a landing's bytes
   double secondStart_ = 0;
   bool ticking_ = false;
   Second second_;
