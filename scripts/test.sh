@@ -6,6 +6,11 @@
 # (clang), fuzzes for a minute, then prints a short run of the stream
 # benchmark. The soak test (label soak) runs in the Release and ASan steps.
 # Fails if any step fails.
+#
+# The end-to-end tests stream in real time and mostly wait, so the other
+# builds (the Windows header check, Windows, ASan, TSan, fuzzers) run beside
+# them at the lowest priority: the tests keep the processor whenever they want
+# it, and the builds take what they leave. Their logs are in build/ci/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -15,28 +20,74 @@ scripts/install-deps.sh
 jobs=$(nproc)
 step() { printf '\n==== %s ====\n' "$*"; }
 
-step "formatting"
-scripts/check-format.sh
-
-step "program sources against the Windows SDK headers"
-scripts/check-windows-headers.sh
-
 # Each build is a preset of CMakePresets.json (warnings are errors in all).
 preset() {
   cmake --preset "$1" >/dev/null
   cmake --build --preset "$1" -j "$jobs"
 }
 
+# One build beside the tests: build/ci/NAME.log, then NAME.ok or NAME.failed.
+background_step() {
+  local name=$1
+  shift
+  local started=$SECONDS
+  if nice -n 19 "$@" >"build/ci/$name.log" 2>&1; then
+    echo "$((SECONDS - started))" >"build/ci/$name.ok"
+  else
+    touch "build/ci/$name.failed"
+  fi
+}
+
+# Waits for a background build; shows the end of its log if it failed.
+await() {
+  local name=$1
+  while [ ! -e "build/ci/$name.ok" ]; do
+    if [ -e "build/ci/$name.failed" ] ||
+      { ! kill -0 "$background" 2>/dev/null && [ ! -e "build/ci/$name.ok" ]; }; then
+      tail -n 60 "build/ci/$name.log" 2>/dev/null || true
+      echo "background step $name failed (build/ci/$name.log)" >&2
+      exit 1
+    fi
+    sleep 2
+  done
+  echo "($name built beside the tests in $(cat "build/ci/$name.ok") s)"
+}
+
+step "formatting"
+scripts/check-format.sh
+
+rm -rf build/ci
+mkdir -p build/ci
+export -f background_step preset
+export jobs
+# Its own session, so that a failing step stops it with everything it started.
+setsid bash -c 'background_step windows-headers scripts/check-windows-headers.sh
+  background_step windows scripts/build-windows.sh build/windows
+  background_step asan preset asan
+  background_step tsan preset tsan
+  background_step fuzz preset fuzz' &
+background=$!
+trap 'kill -- -"$background" 2>/dev/null || true' EXIT
+
 step "Release build (g++)"
 preset release
-ctest --preset release -j "$jobs"
+ctest --preset release-unit -j "$jobs"
+
+# Alone, so that other tests' load does not stand in for a fault.
+step "end-to-end and soak tests, real time (Release)"
+ctest --preset release-realtime
+
+step "program sources against the Windows SDK headers"
+await windows-headers
+cat build/ci/windows-headers.log
 
 # The Windows build, its own tests under Wine and both streaming directions
 # between it and the Linux build; the first Wine start of a fresh prefix is
 # most of the time.
 step "Windows build (mingw-w64), tested under Wine"
+await windows
+tail -n 1 build/ci/windows.log
 wine_start=$(date +%s)
-scripts/build-windows.sh build/windows
 ctest --preset wine
 echo "Wine step: $(($(date +%s) - wine_start)) s"
 
@@ -48,16 +99,17 @@ scripts/check-packages.sh build/package
 # The end-to-end sound checks run in the Release build only: their gap and
 # timing checks measure real-time pace, which the sanitizers slow down.
 step "ASan+UBSan build (clang)"
-preset asan
+await asan
 ctest --preset asan -j "$jobs"
 
 step "TSan build (clang), threaded tests"
-preset tsan
+await tsan
 ctest --preset tsan -j "$jobs"
 
 # Arbitrary bytes at the header decoder and, as whole connections, at a
 # Server run; about a minute in all.
 step "fuzzing (clang, libFuzzer with ASan+UBSan), 60 s"
+await fuzz
 scripts/fuzz.sh 60
 
 step "stream benchmark, short (figures only: it fails only when it cannot run)"
