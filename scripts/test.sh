@@ -18,7 +18,7 @@ root=$(pwd)
 scripts/install-deps.sh
 
 jobs=$(nproc)
-step() { printf '\n==== %s ====\n' "$*"; }
+step() { printf '\n==== %s (at %d s) ====\n' "$*" "$SECONDS"; }
 
 # Each build is a preset of CMakePresets.json (warnings are errors in all).
 preset() {
@@ -31,7 +31,7 @@ background_step() {
   local name=$1
   shift
   local started=$SECONDS
-  if nice -n 19 "$@" >"build/ci/$name.log" 2>&1; then
+  if "$@" >"build/ci/$name.log" 2>&1; then
     echo "$((SECONDS - started))" >"build/ci/$name.ok"
   else
     touch "build/ci/$name.failed"
@@ -61,7 +61,7 @@ mkdir -p build/ci
 export -f background_step preset
 export jobs
 # Its own session, so that a failing step stops it with everything it started.
-setsid bash -c 'background_step windows-headers scripts/check-windows-headers.sh
+setsid nice -n 19 bash -c 'background_step windows-headers scripts/check-windows-headers.sh
   background_step windows scripts/build-windows.sh build/windows
   background_step asan preset asan
   background_step tsan preset tsan
