@@ -112,14 +112,24 @@ rm -rf build/package
 scripts/check-packages.sh build/package
 
 # The end-to-end sound checks run in the Release build only: their gap and
-# timing checks measure real-time pace, which the sanitizers slow down.
-step "ASan+UBSan build (clang)"
+# timing checks measure real-time pace, which the sanitizers slow down. Most
+# of the sanitizer tests wait on sockets and sound, so the two runs share the
+# processor: the TSan run beside the ASan run, its output after.
+step "ASan+UBSan build (clang), and beside it the TSan build (clang), threaded tests"
 await asan
-ctest --preset asan -j "$jobs"
-
-step "TSan build (clang), threaded tests"
 await tsan
-ctest --preset tsan -j "$jobs"
+ctest --preset tsan -j "$jobs" >build/ci/tsan-tests.log 2>&1 &
+tsan_tests=$!
+asan_status=0
+ctest --preset asan -j "$jobs" || asan_status=$?
+tsan_status=0
+wait "$tsan_tests" || tsan_status=$?
+printf '\n---- TSan, threaded tests ----\n'
+cat build/ci/tsan-tests.log
+if [ "$asan_status" -ne 0 ] || [ "$tsan_status" -ne 0 ]; then
+  echo "the ASan or the TSan tests failed" >&2
+  exit 1
+fi
 
 # Arbitrary bytes at the header decoder and, as whole connections, at a
 # Server run; about a minute in all.
