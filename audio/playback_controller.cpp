@@ -77,9 +77,13 @@ double PlaybackController::Demand() const {
 
 // A hold delays the chunk due within it by anything from the hold's length
 // less a chunk's interval to its whole length, so a chunk seen this late
-// says the same hold may come back up to a chunk's interval later.
+// says the same hold may come back up to a chunk's interval later. A small
+// lateness is more often jitter than a hold: it adds kPhaseMargin times
+// itself, short of a whole interval (with 139 ms chunks, any hold of 220 ms
+// or more is then covered wherever it struck first).
 double PlaybackController::Wanted(double lateness) const {
-  return lateness * kLateMargin + kHeadroomMargin + std::min(lateness, chunkSeconds_);
+  return lateness * kLateMargin + kHeadroomMargin +
+         std::min(lateness * kPhaseMargin, chunkSeconds_);
 }
 
 // The latest chunk of the last kStallSeconds, this one included.

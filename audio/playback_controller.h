@@ -10,9 +10,9 @@
 // that may rise by at most kBaselineDrift a second, faster than two sound
 // clocks part, slower than any hold). The headroom wanted (the target) rises
 // at once when a chunk comes later than it allows, to kLateMargin times that
-// lateness, kHeadroomMargin more and up to a chunk's interval more (the same
-// hold, striking elsewhere between two chunks, delays one by that much
-// more); it is kept while such lateness was seen
+// lateness, kHeadroomMargin more and kPhaseMargin times it more, up to a
+// chunk's interval (the same hold, striking elsewhere between two chunks,
+// delays one by up to that much more); it is kept while such lateness was seen
 // within kMemorySeconds and then falls toward what is still seen, over tens
 // of seconds; it stays between kFloorSeconds and kCeilingSeconds. A fixed
 // target may be set instead.
@@ -62,6 +62,7 @@ class PlaybackController {
   static constexpr double kCeilingSeconds = 1.4;
   static constexpr double kLateMargin = 1.1;
   static constexpr double kHeadroomMargin = 0.010;
+  static constexpr double kPhaseMargin = 1.5;      // a chunk's interval more, at most
   static constexpr double kBaselineDrift = 0.006;  // seconds per second: 6000 ppm
   static constexpr std::size_t kMemorySeconds = 150;
   static constexpr double kFallSeconds = 30;  // time constant of the target's fall
