@@ -38,6 +38,29 @@ background_step() {
   fi
 }
 
+# A test run beside the one in front: its output goes to build/ci/NAME.log,
+# shown once finish_beside has waited for it.
+start_beside() {
+  local name=$1
+  shift
+  "$@" >"build/ci/$name.log" 2>&1 &
+  beside=$!
+}
+
+# After the run in front (its status is FRONT_STATUS): waits for the one
+# beside, shows its output, and fails if either failed.
+finish_beside() {
+  local name=$1 front_status=$2 side_status=0
+  wait "$beside" || side_status=$?
+  beside=""
+  printf '\n---- %s ----\n' "$name"
+  cat "build/ci/$name.log"
+  if [ "$front_status" -ne 0 ] || [ "$side_status" -ne 0 ]; then
+    echo "failed: the tests in front (status $front_status) or $name (status $side_status)" >&2
+    exit 1
+  fi
+}
+
 # Waits for a background build; shows the end of its log if it failed.
 await() {
   local name=$1
@@ -73,7 +96,7 @@ setsid nice -n 19 bash -c 'echo 19 >/proc/self/autogroup 2>/dev/null || true
 background=$!
 beside=""
 trap 'kill -- -"$background" 2>/dev/null || true
-  [ -z "$beside" ] || pkill -P "$beside" 2>/dev/null || true' EXIT
+  [ -z "$beside" ] || { pkill -P "$beside"; kill "$beside"; } 2>/dev/null || true' EXIT
 
 step "Release build (g++)"
 preset release
@@ -90,21 +113,10 @@ cat build/ci/windows-headers.log
 step "end-to-end tests (Release), beside them Wine and the soak test"
 await windows
 tail -n 1 build/ci/windows.log
-(
-  started=$SECONDS
-  ctest --preset wine
-  echo "Wine step: $((SECONDS - started)) s"
-  ctest --preset release -L soak
-) >build/ci/wine-and-soak.log 2>&1 &
-beside=$!
-ctest --preset release-realtime
-beside_status=0
-wait "$beside" || beside_status=$?
-cat build/ci/wine-and-soak.log
-if [ "$beside_status" -ne 0 ]; then
-  echo "the Wine or the soak test failed" >&2
-  exit 1
-fi
+start_beside wine-and-soak bash -c 'ctest --preset wine && ctest --preset release -L soak'
+front_status=0
+ctest --preset release-realtime || front_status=$?
+finish_beside wine-and-soak "$front_status"
 
 step "Debian packages: built, lintian-clean, tonewire-cli installable without Qt"
 rm -rf build/package
@@ -118,18 +130,10 @@ scripts/check-packages.sh build/package
 step "ASan+UBSan build (clang), and beside it the TSan build (clang), threaded tests"
 await asan
 await tsan
-ctest --preset tsan -j "$jobs" >build/ci/tsan-tests.log 2>&1 &
-tsan_tests=$!
-asan_status=0
-ctest --preset asan -j "$jobs" || asan_status=$?
-tsan_status=0
-wait "$tsan_tests" || tsan_status=$?
-printf '\n---- TSan, threaded tests ----\n'
-cat build/ci/tsan-tests.log
-if [ "$asan_status" -ne 0 ] || [ "$tsan_status" -ne 0 ]; then
-  echo "the ASan or the TSan tests failed" >&2
-  exit 1
-fi
+start_beside tsan-tests ctest --preset tsan -j "$jobs"
+front_status=0
+ctest --preset asan -j "$jobs" || front_status=$?
+finish_beside tsan-tests "$front_status"
 
 # Arbitrary bytes at the header decoder and, as whole connections, at a
 # Server run; about a minute in all.
