@@ -194,6 +194,18 @@ std::string Cell(double value, const char* format = "%7.0f") {
   return text;
 }
 
+// Where each gap or break began, in seconds from the connection.
+void PrintWhen(const char* what, const std::vector<double>& seconds) {
+  if (seconds.empty()) {
+    return;
+  }
+  std::string when;
+  for (double at : seconds) {
+    when += ' ' + Cell(at, "%.1f");
+  }
+  std::printf("%-13s %-30s %s at%s s\n", "", "", what, when.c_str());
+}
+
 void PrintRow(const std::string& profile, const SetupFigures& figures) {
   if (!figures.failure.empty()) {
     std::printf("%-13s %-30s failed: %s\n", profile.c_str(), figures.name.c_str(),
@@ -210,6 +222,8 @@ void PrintRow(const std::string& profile, const SetupFigures& figures) {
               figures.continuity.gaps, figures.continuity.breaks, Cell(Percentile(ms, 0.5)).c_str(),
               Cell(Percentile(ms, 0.95)).c_str(), Cell(Percentile(ms, 1.0)).c_str(),
               Cell(figures.targetMs).c_str(), back.empty() ? "-" : back.c_str());
+  PrintWhen("gaps", figures.continuity.gapSeconds);
+  PrintWhen("breaks", figures.continuity.breakSeconds);
 }
 
 void Picture(const twtest::LinkProfile& profile, double seconds,
@@ -241,8 +255,10 @@ bool RunNetwork(const ClickRig& rig, const NetworkSettings& settings) {
     const twtest::LinkProfile profile = ForRun(listed, settings);
     std::vector<std::unique_ptr<Setup>> setups;
     setups.push_back(std::make_unique<TonewireSetup>(settings.cliPath));
-    setups.push_back(std::make_unique<PipelineSetup>(300));
-    setups.push_back(std::make_unique<PipelineSetup>(0));
+    if (!settings.tonewireOnly) {
+      setups.push_back(std::make_unique<PipelineSetup>(300));
+      setups.push_back(std::make_unique<PipelineSetup>(0));
+    }
     std::vector<SetupFigures> rows;
     for (const std::unique_ptr<Setup>& setup : setups) {
       rows.push_back(MeasureThroughLink(*setup, rig, profile, settings.secondsPerProfile));
@@ -250,7 +266,9 @@ bool RunNetwork(const ClickRig& rig, const NetworkSettings& settings) {
       PrintRow(profile.name, rows.back());
       std::fflush(stdout);
     }
-    Picture(profile, settings.secondsPerProfile, rows, settings.pictureFolder);
+    if (!settings.tonewireOnly) {
+      Picture(profile, settings.secondsPerProfile, rows, settings.pictureFolder);
+    }
   }
   return true;
 }

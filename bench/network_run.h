@@ -20,7 +20,8 @@ struct NetworkSettings {
   bool shortRun = false;  // holds and cuts rarer than the run come at its middle
   std::string cliPath;
   std::string pictureFolder = "docs/network";
-  std::string onlyProfile;  // empty: every profile
+  std::string onlyProfile;    // empty: every profile
+  bool tonewireOnly = false;  // no pipeline beside it, and no picture
 };
 
 // Runs every profile; false when the rig cannot measure at all.

@@ -18,7 +18,8 @@
 //
 //   tonewire_stream_bench [--short | --long] [--tonewire-only SECONDS] [--cli PATH]
 //   tonewire_stream_bench --skew PPM [--correction on|off] [--seconds S] [--cli PATH]
-//   tonewire_stream_bench --network [--short | --seconds S] [--profile NAME] [--cli PATH]
+//   tonewire_stream_bench --network [--short | --seconds S] [--profile NAME] [--tonewire-only]
+//                         [--cli PATH]
 //
 // --skew measures only two clocks (bench/skew_run.h): the Client's built-in
 // clock PPM off, the Server's drift correction on or off, for S seconds
@@ -77,16 +78,16 @@ constexpr int kPipelineSmallMs =
     20;  // the least that ran without gaps here; see docs/benchmarks.md
 
 // What the constants imply: a sample waits for the rest of its block in the
-// Client's ring; the Server's drift correction holds its ring where the
-// stream started, just before a block lands: two blocks filled the ring,
-// the sound server took its playback queue (100 ms, kept full;
-// platform/dsound/pulse) out of it, and the next block came a block later,
-// so a block less that queue; the sound backend adds its capture fragment
-// and the playback queue.
+// Client's ring; the Server's playback controller brings what it holds just
+// before a block lands to its target, about 35 ms on a link as steady as
+// loopback (10 ms over the lateness the Client's 25 ms capture steps give
+// its blocks; audio/playback_controller.h); the sound backend adds its
+// capture fragment and the playback queue (40 ms, kept full;
+// platform/dsound/pulse).
 struct DesignLatency {
   double blockMs = kBlockBytes * 1000.0 / 176400;
-  double serverQueueMs = blockMs - 100;
-  double deviceMs = 25 + 100;
+  double serverQueueMs = 35;
+  double deviceMs = 25 + 40;
   double totalMs() const { return blockMs + serverQueueMs + deviceMs; }
 };
 
@@ -518,6 +519,8 @@ bool ParseArguments(int argc, char** argv, Settings* settings) {
       settings->network = true;
     } else if (std::strcmp(argv[i], "--profile") == 0 && i + 1 < argc) {
       settings->networkProfile = argv[++i];
+    } else if (std::strcmp(argv[i], "--tonewire-only") == 0 && settings->network) {
+      settings->tonewireOnly = true;
     } else if (std::strcmp(argv[i], "--tonewire-only") == 0 && i + 1 < argc) {
       settings->tonewireOnly = true;
       settings->tonewireSeconds = std::atof(argv[++i]);
@@ -526,11 +529,13 @@ bool ParseArguments(int argc, char** argv, Settings* settings) {
     } else if (i + 1 < argc && ParseSkewArgument(argv[i], argv[i + 1], settings)) {
       ++i;
     } else {
-      std::fprintf(stderr,
-                   "usage: %s [--short | --long] [--tonewire-only SECONDS] [--cli PATH]\n"
-                   "       %s --skew PPM [--correction on|off] [--seconds S] [--cli PATH]\n"
-                   "       %s --network [--short | --seconds S] [--profile NAME] [--cli PATH]\n",
-                   argv[0], argv[0], argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [--short | --long] [--tonewire-only SECONDS] [--cli PATH]\n"
+          "       %s --skew PPM [--correction on|off] [--seconds S] [--cli PATH]\n"
+          "       %s --network [--short | --seconds S] [--profile NAME] [--tonewire-only]\n"
+          "                 [--cli PATH]\n",
+          argv[0], argv[0], argv[0]);
       return false;
     }
   }
@@ -557,6 +562,7 @@ int RunNetworkProfiles(const Settings& settings) {
   network.secondsPerProfile = network.shortRun ? 60 : settings.skewSeconds;
   network.cliPath = settings.cliPath;
   network.onlyProfile = settings.networkProfile;
+  network.tonewireOnly = settings.tonewireOnly;
   std::printf(
       "Tonewire stream benchmark (network, %.0f s per profile): 127.0.0.1 through an "
       "emulated link (docs/network.md)\n",
