@@ -45,6 +45,11 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
   if (!playing_) {
     return;
   }
+  const double held = static_cast<double>(bufferedBytes) / bytesPerSecond_;
+  if (levelKnown_ && held < kDrySeconds && lateness > kJitterAllowance &&
+      lateness < kSkipExcessSeconds) {
+    gathering_ = true;
+  }
   // What a chunk on time would have found: lateness is the target's
   // business, not the level's.
   const double headroom = static_cast<double>(bufferedBytes) / bytesPerSecond_ + lateness;
@@ -77,13 +82,28 @@ double PlaybackController::Demand() const {
 
 // A hold delays the chunk due within it by anything from the hold's length
 // less a chunk's interval to its whole length, so a chunk seen this late
-// says the same hold may come back up to a chunk's interval later. A small
-// lateness is more often jitter than a hold: it adds kPhaseMargin times
-// itself, short of a whole interval (with 139 ms chunks, any hold of 220 ms
-// or more is then covered wherever it struck first).
+// says the same hold may come back up to a chunk's interval later: the phase
+// margin, kPhaseMargin times the lateness beyond what jitter explains, short
+// of a whole interval (with 139 ms chunks any hold of 240 ms or more is then
+// covered wherever it struck first). Each further sighting of such a hold
+// narrows how much later it can come, and the margin with it: the n-th
+// keeps an n-th of it.
 double PlaybackController::Wanted(double lateness) const {
-  return lateness * kLateMargin + kHeadroomMargin +
-         std::min(lateness * kPhaseMargin, chunkSeconds_);
+  const double phase =
+      std::min(std::max(lateness - kJitterAllowance, 0.0) * kPhaseMargin, chunkSeconds_);
+  return lateness + kHeadroomMargin +
+         std::max(lateness * (kLateMargin - 1), phase / Sightings(lateness));
+}
+
+// Remembered seconds (this one included) in which a chunk came within half a
+// chunk's interval of this lateness, or later: sightings of the same hold.
+int PlaybackController::Sightings(double lateness) const {
+  const double near = std::max(lateness - chunkSeconds_ / 2, kJitterAllowance);
+  int seen = second_.lateness >= near ? 1 : 0;
+  for (double peak : latePeaks_) {
+    seen += peak >= near ? 1 : 0;
+  }
+  return std::max(seen, 1);
 }
 
 // The latest chunk of the last kStallSeconds, this one included.
@@ -104,14 +124,8 @@ void PlaybackController::RaiseTarget(double lateness) {
 
 // The level held moves with the target, once it is known.
 void PlaybackController::SetTarget(double target) {
-  double change = target - target_;
-  if (change > 0) {
-    const double absorbed = std::min(slack_, change);
-    slack_ -= absorbed;
-    change -= absorbed;
-  }
   if (levelKnown_) {
-    levelGoal_ += change;
+    levelGoal_ += target - target_;
     level_ = std::max(level_, levelGoal_);
   }
   target_ = target;
@@ -170,9 +184,7 @@ void PlaybackController::FollowTarget() {
   Second& last = seconds_[(secondsSeen_ - 1) % kSecondsKept];
   if (!levelKnown_) {
     levelKnown_ = true;
-    const double kept = std::clamp(leastHeadroom, target_, 2 * target_);
-    slack_ = kept - target_;
-    levelGoal_ = meanHeld + kept - leastHeadroom;
+    levelGoal_ = meanHeld + target_ - leastHeadroom;
     level_ = meanHeld;
     for (Second& second : seconds_) {
       second.level = level_;
@@ -216,6 +228,18 @@ void PlaybackController::Adjust(double error, double feedForward) {
   const double step = std::clamp(wanted - ratio_, -kMaxStep, kMaxStep);
   ratio_ += step;
   largestStep_ = std::max(largestStep_, std::fabs(step));
+}
+
+bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
+  if (!gathering_) {
+    return false;
+  }
+  // When the next chunk is due by the stream's clock.
+  const double nextDue =
+      baseline_ + static_cast<double>(received_) / bytesPerSecond_ + chunkSeconds_;
+  const double wanted = target_ + std::max(nextDue - now, 0.0);
+  gathering_ = static_cast<double>(heldBytes) / bytesPerSecond_ < wanted;
+  return gathering_;
 }
 
 std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {

@@ -9,40 +9,48 @@
 // format's rate, measured against the earliest recent arrivals (a baseline
 // that may rise by at most kBaselineDrift a second, faster than two sound
 // clocks part, slower than any hold). The headroom wanted (the target) rises
-// at once when a chunk comes later than it allows, to kLateMargin times that
-// lateness, kHeadroomMargin more and kPhaseMargin times it more, up to a
-// chunk's interval (the same hold, striking elsewhere between two chunks,
-// delays one by up to that much more); it is kept while such lateness was seen
-// within kMemorySeconds and then falls toward what is still seen, over tens
-// of seconds; it stays between kFloorSeconds and kCeilingSeconds. A fixed
+// at once when a chunk comes later than it allows: to that lateness,
+// kHeadroomMargin more, and the larger of a tenth of it (kLateMargin) and
+// the phase margin. A hold delays the chunk due within it by anything from
+// its length less a chunk's interval to its whole length, so the same hold,
+// striking elsewhere between two chunks, may delay one by up to an interval
+// more: the phase margin is kPhaseMargin times the lateness beyond
+// kJitterAllowance (jitter needs none), up to an interval, and each further
+// sighting of such a hold within kMemorySeconds narrows it (the n-th keeps
+// an n-th). The target is kept while such lateness was seen within
+// kMemorySeconds and then falls toward what is still seen, over tens of
+// seconds; it stays between kFloorSeconds and kCeilingSeconds. A fixed
 // target may be set instead.
 //
-// Rate. What is held is held through the playback rate, as a PI controller
-// that does not wind up (the drift correction between two sound clocks, and
-// the way to a new target). It holds the mean, over the last five seconds,
-// of the amount held as chunks land, the device's own queue included where
-// the caller knows it (a device that settles deeper then does not add to the
-// latency). The level held is learnt in the first seconds: what the start
-// set up, unless its least headroom lies below the target or above twice it
-// (then moved so that it lies at the target); from then on it moves with the
-// target (a rising one first uses up what the start left beyond it). It
-// rises at once, and falls by at most kLevelFall a second, the
-// speed of its fall fed forward into the rate (so the loop drains it
-// without an error to correct and the overshoot that would follow). The
-// loop compares the mean held with the mean level of the same seconds.
-// Headroom is counted as a chunk on time would have found it (what was held
-// when a chunk landed, plus how late it came), so that lateness, which the
-// target covers, is not counted twice. A second whose headroom fell below
-// half the target (the device's steps sliding past the landings) raises the
-// level for good. The ratio stays within +-kMaxDeviation and moves at most kMaxStep a
-// second.
+// Rate. What is held is held through the playback rate, as a PI controller that
+// does not wind up (the drift correction between two sound clocks, and the way
+// to a new target). It holds the mean, over the last five seconds, of the
+// amount held as chunks land, the device's own queue included where the caller
+// knows it (a device that settles deeper then does not add to the latency). The
+// level held is learnt in the first seconds: what the start set up, moved so
+// that its least headroom lies at the target; from then on it moves with the
+// target. It rises at once, and falls by at most kLevelFall a second, the speed
+// of its fall fed forward into the rate (so the loop drains it without an error
+// to correct and the overshoot that would follow). The loop compares the mean
+// held with the mean level of the same seconds. Headroom is counted as a chunk
+// on time would have found it (what was held when a chunk landed, plus how late
+// it came), so that lateness, which the target covers, is not counted twice. A
+// second whose headroom fell below half the target (the device's steps sliding
+// past the landings) raises the level for good. The ratio stays within
+// +-kMaxDeviation and moves at most kMaxStep a second.
 //
-// Backlog. After a stall (a chunk at least kSkipExcessSeconds late within
-// the last kStallSeconds), a backlog beyond the target by more than
-// kSkipExcessSeconds, or beyond kLatestSeconds, is to be skipped down to about the target (a long
-// stall would otherwise be played late for good); a smaller excess is played
-// out through the rate. With the device's queue and a chunk's length on top,
-// nothing then plays more than 2 s late.
+// Backlog. After a stall (a chunk at least kSkipExcessSeconds late within the
+// last kStallSeconds), a backlog beyond the target by more than
+// kSkipExcessSeconds, or beyond kLatestSeconds, is to be skipped down to about
+// the target (a long stall would otherwise be played late for good); a smaller
+// excess is played out through the rate. With the device's queue and a chunk's
+// length on top, nothing then plays more than 2 s late.
+//
+// Refill. A late chunk that finds nothing held comes after the device has
+// been playing silence; the program's queue then gathers sound until the
+// next chunk on time would find the target's headroom, drawing out the
+// silence already heard instead of filling the target through the rate
+// (over a minute, within which the next hold may come).
 #pragma once
 
 #include <array>
@@ -62,7 +70,10 @@ class PlaybackController {
   static constexpr double kCeilingSeconds = 1.4;
   static constexpr double kLateMargin = 1.1;
   static constexpr double kHeadroomMargin = 0.010;
-  static constexpr double kPhaseMargin = 1.5;      // a chunk's interval more, at most
+  // Lateness up to this is jitter (the sender's capture steps, a busy
+  // machine) rather than a hold, and needs no phase margin.
+  static constexpr double kJitterAllowance = 0.040;
+  static constexpr double kPhaseMargin = 2.0;      // per second of lateness beyond it
   static constexpr double kBaselineDrift = 0.006;  // seconds per second: 6000 ppm
   static constexpr std::size_t kMemorySeconds = 150;
   static constexpr double kFallSeconds = 30;  // time constant of the target's fall
@@ -73,7 +84,8 @@ class PlaybackController {
   static constexpr double kMaxDeviation = 0.005;  // +-0.5 %
   static constexpr double kMaxStep = 1000e-6;     // per update: 1.7 cents of pitch, at most
   static constexpr double kUpdateSeconds = 1.0;
-  static constexpr double kLevelFall = 0.003;  // seconds per second, at most: 0.3 %
+  static constexpr double kLevelFall = 0.003;   // seconds per second, at most: 0.3 %
+  static constexpr double kDrySeconds = 0.005;  // held at a landing: the ring ran dry
 
   explicit PlaybackController(const PlaybackSettings& settings);
 
@@ -93,6 +105,13 @@ class PlaybackController {
   // and the ring) to get back to the target; 0 unless the backlog is far
   // beyond it.
   std::uint64_t BytesToSkip(std::uint64_t heldBytes) const;
+  // After a late chunk found nothing held (the device has been playing
+  // silence since the ring ran dry), true until what is held (heldBytes)
+  // would give the next chunk on time the target's headroom: the silence
+  // already heard is drawn out to the target at once, rather than the rate
+  // filling it over a minute while the next hold may come. Not after a stall
+  // of kSkipExcessSeconds or more, whose backlog is skipped instead.
+  bool Gathering(double now, std::uint64_t heldBytes);
 
   double ratio() const { return ratio_; }
   double targetSeconds() const { return target_; }
@@ -124,6 +143,7 @@ class PlaybackController {
   void Adjust(double error, double feedForward);
   double Demand() const;
   double Wanted(double lateness) const;
+  int Sightings(double lateness) const;
   double RecentLateness() const;
 
   const double bytesPerSecond_;
@@ -134,11 +154,9 @@ class PlaybackController {
   double level_ = 0;      // the mean held as chunks land, once learnt
   double levelGoal_ = 0;  // where level_ is going
   double levelFall_ = 0;  // how fast it fell in the last second, fed forward
-  // Headroom the start left beyond the target (at most the target again),
-  // which a rising target uses up before the level rises.
-  double slack_ = 0;
   bool levelKnown_ = false;
   bool playing_ = false;
+  bool gathering_ = false;
   // Stream clock: arrival time less received bytes at the format's rate.
   std::uint64_t received_ = 0;
   bool started_ = false;

@@ -86,7 +86,7 @@ bool PlaybackFeed::Pump(PlaybackContext& context) {
   if (!context.playing && room == 0 && queue_->FrameBytes() > 0) {
     Start(context);
   }
-  const bool moved = MoveIntoRing(context, room);
+  const bool moved = MoveIntoRing(context, Gathering(inRing) ? 0 : room);
   if (context.playing && !started_) {
     started_ = true;
     controller_->OnPlaybackStarted();
@@ -117,7 +117,18 @@ bool PlaybackFeed::MoveIntoRing(PlaybackContext& context, LONG room) {
   return true;
 }
 
+// Asks the controller whether the queue is still gathering sound, with what
+// the queue and the ring (inRing) hold now.
+bool PlaybackFeed::Gathering(LONG inRing) {
+  const LONG held = static_cast<LONG>(queue_->Bytes()) + inRing;
+  gathering_ = controller_->Gathering(Now(), static_cast<std::uint64_t>(held > 0 ? held : 0));
+  return gathering_;
+}
+
 bool PlaybackFeed::FeedUntilNextReceive(PlaybackContext& context) {
+  if (gathering_) {
+    return true;  // Pump has just asked
+  }
   const auto giveUpAt = std::chrono::steady_clock::now() + kLongestFeedWait;
   while (context.playing && queue_->FrameBytes() > 0 && !StopRequested() &&
          std::chrono::steady_clock::now() < giveUpAt) {

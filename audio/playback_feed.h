@@ -47,14 +47,16 @@ class PlaybackFeed {
   // of an orderly close. False on a stop request or a failure.
   bool Flush(PlaybackContext& context);
 
-  // Whole frames wait in the queue for room in the ring.
-  bool HoldsSound() const { return queue_ != nullptr && queue_->FrameBytes() > 0; }
+  // Whole frames wait in the queue for room in the ring (not while the queue
+  // gathers sound after the ring ran dry: the ring then plays silence).
+  bool HoldsSound() const { return queue_ != nullptr && queue_->FrameBytes() > 0 && !gathering_; }
   const PlaybackController* controller() const { return controller_.get(); }
 
  private:
   double Now() const;
   LONG Held(PlaybackContext& context, LONG* room);
   bool MoveIntoRing(PlaybackContext& context, LONG room);
+  bool Gathering(LONG inRing);
   void Steer(PlaybackContext& context);
   void ShowTarget();
 
@@ -65,6 +67,7 @@ class PlaybackFeed {
   LONG blockBytes_ = 0;  // what one receive may gather
   DWORD frequency_ = 0;  // the frequency last set on the buffer
   bool started_ = false;
+  bool gathering_ = false;  // as the controller last said
   LONG shownTargetMs_ = -1;
   double shownAt_ = -1e9;
 };

@@ -29,8 +29,8 @@ inline constexpr WholeNumber kBuiltinClockPpm{"TONEWIRE_BUILTIN_CLOCK_PPM", -100
 // The built-in capture device's test tone, in hertz.
 inline constexpr WholeNumber kTestToneHz{"TONEWIRE_TEST_TONE_HZ", 20, 20000, 440};
 // The sound server streams' buffering, in milliseconds.
-inline constexpr WholeNumber kPlaybackQueueMs{"TONEWIRE_PLAYBACK_QUEUE_MS", 1, 2000, 100};
-inline constexpr WholeNumber kPlaybackRequestMs{"TONEWIRE_PLAYBACK_REQUEST_MS", 1, 2000, 25};
+inline constexpr WholeNumber kPlaybackQueueMs{"TONEWIRE_PLAYBACK_QUEUE_MS", 1, 2000, 40};
+inline constexpr WholeNumber kPlaybackRequestMs{"TONEWIRE_PLAYBACK_REQUEST_MS", 1, 2000, 10};
 inline constexpr WholeNumber kCaptureFragmentMs{"TONEWIRE_CAPTURE_FRAGMENT_MS", 1, 2000, 25};
 // The Server's rate control, on unless turned off to measure what it
 // corrects. The program's playback controller reads it with the same words

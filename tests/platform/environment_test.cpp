@@ -82,7 +82,7 @@ TEST(EnvironmentNumber, UnsetGivesTheDefaultSilentlyAndAValueInBoundsIsTaken) {
   std::string written;
   {
     ScopedVariable unset("TONEWIRE_PLAYBACK_QUEUE_MS", nullptr);
-    EXPECT_EQ(100, ReadCapturingStderr(env::kPlaybackQueueMs, &written));
+    EXPECT_EQ(40, ReadCapturingStderr(env::kPlaybackQueueMs, &written));
     EXPECT_EQ("", written);
   }
   for (const char* edge : {"1", "2000"}) {

@@ -17,18 +17,21 @@ namespace twplat::sound {
 namespace {
 
 // Device latency is set here, never left to the server, whose defaults can
-// reach two seconds. Playback: a 100 ms queue refilled in 25 ms requests (a
-// 50 ms queue takes 50 ms off every stream's latency, but the deeper start
-// it leaves is brought down by the playback controller over the first
-// minute, which moves the rate by more than two sound clocks differ);
-// capture: 25 ms fragments. A stream's request or fragment size becomes the
-// sound server's processing period when it is the smallest one asked for:
-// with 10 ms (as first chosen) PipeWire ran its whole graph in 5 ms steps,
-// and on this 2-core machine the tone player feeding the test source then
-// underran about once a second. 25 ms keeps the graph at about 21 ms, costs
-// no latency that shows (the quarter-second rings dominate it) and wakes
-// each side 2.5 times less often. An underrun only costs a click, since the
-// stream does not prebuffer again. The figures are the defaults of
+// reach two seconds. Playback: a 40 ms queue refilled in 10 ms requests;
+// capture: 25 ms fragments. Every millisecond of the playback queue is
+// latency (the deeper start a short queue leaves is brought down to the
+// target by the playback controller in the first half minute). The sound
+// server splits the queue into the sink's own latency and the stream's
+// buffer, with two requests between them: 40 ms in 25 ms requests left the
+// sink nothing, and a null sink then ran in half-millisecond periods and
+// 1800 ppm fast; 10 ms requests leave it 10 ms periods of whole frames. A
+// stream's request or fragment size becomes the sound server's processing
+// period when it is the smallest one asked for: with 10 ms for both (as
+// first chosen) PipeWire ran its whole graph in 5 ms steps, and on this
+// 2-core machine the tone player feeding the test source then underran
+// about once a second. Capture keeps 25 ms fragments; the end-to-end test
+// through PipeWire plays cleanly with the 10 ms requests. An underrun only costs a click, since
+// the stream does not prebuffer again. The figures are the defaults of
 // platform/env's table; the environment may set others, for measuring what
 // a machine needs.
 pa_usec_t BufferingUs(const env::WholeNumber& variable) {
