@@ -41,7 +41,10 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
                                     : chunkSeconds;
   lastLateness_ = lateness;
   second_.lateness = std::max(second_.lateness, lateness);
-  RaiseTarget(lateness);
+  outage_ = lateness > kLongestCovered || (outage_ && lateness > kJitterAllowance);
+  if (!outage_) {
+    RaiseTarget(lateness);
+  }
   if (!playing_) {
     return;
   }
@@ -73,9 +76,9 @@ double PlaybackController::Lateness(double now, std::uint64_t bytes) {
 }
 
 double PlaybackController::Demand() const {
-  double latest = second_.lateness;
+  double latest = second_.lateness <= kLongestCovered ? second_.lateness : 0;
   for (double peak : latePeaks_) {
-    latest = std::max(latest, peak);
+    latest = peak <= kLongestCovered ? std::max(latest, peak) : latest;
   }
   return std::clamp(Wanted(latest), kFloorSeconds, kCeilingSeconds);
 }

@@ -19,8 +19,10 @@
 // sighting of such a hold within kMemorySeconds narrows it (the n-th keeps
 // an n-th). The target is kept while such lateness was seen within
 // kMemorySeconds and then falls toward what is still seen, over tens of
-// seconds; it stays between kFloorSeconds and kCeilingSeconds. A fixed
-// target may be set instead.
+// seconds; it stays between kFloorSeconds and kCeilingSeconds. A chunk too
+// late for the ceiling to cover (an outage) leaves it alone, with the burst
+// behind it: its backlog is skipped instead. A fixed target may be set
+// instead.
 //
 // Rate. What is held is held through the playback rate, as a PI controller that
 // does not wind up (the drift correction between two sound clocks, and the way
@@ -86,6 +88,9 @@ class PlaybackController {
   static constexpr double kUpdateSeconds = 1.0;
   static constexpr double kLevelFall = 0.003;   // seconds per second, at most: 0.3 %
   static constexpr double kDrySeconds = 0.005;  // held at a landing: the ring ran dry
+  // Later than this, a chunk comes after an outage that no target within the
+  // ceiling covers: neither it nor the burst behind it raises the target.
+  static constexpr double kLongestCovered = (kCeilingSeconds - kHeadroomMargin) / kLateMargin;
 
   explicit PlaybackController(const PlaybackSettings& settings);
 
@@ -157,6 +162,7 @@ class PlaybackController {
   bool levelKnown_ = false;
   bool playing_ = false;
   bool gathering_ = false;
+  bool outage_ = false;  // from a chunk later than kLongestCovered to one on time
   // Stream clock: arrival time less received bytes at the format's rate.
   std::uint64_t received_ = 0;
   bool started_ = false;
