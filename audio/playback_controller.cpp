@@ -247,8 +247,10 @@ bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
 
 std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {
   const double held = static_cast<double>(heldBytes) / bytesPerSecond_;
-  if (RecentLateness() < kSkipExcessSeconds ||
-      (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds)) {
+  // An outage's whole burst goes beyond what is kept, as it lands; after a
+  // shorter stall only a backlog far beyond the target.
+  if (!outage_ && (RecentLateness() < kSkipExcessSeconds ||
+                   (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds))) {
     return 0;
   }
   const double kept = std::min(target_ + kKeptAfterSkip, kLatestSeconds);

@@ -45,7 +45,10 @@
 // last kStallSeconds), a backlog beyond the target by more than
 // kSkipExcessSeconds, or beyond kLatestSeconds, is to be skipped down to about
 // the target (a long stall would otherwise be played late for good); a smaller
-// excess is played out through the rate. With the device's queue and a chunk's
+// excess is played out through the rate. In an outage (from a chunk later
+// than kLongestCovered until one comes on time) everything beyond about the
+// target is skipped as it lands, so that the burst does not pile up to just
+// short of the threshold and play a second late for minutes. With the device's queue and a chunk's
 // length on top, nothing then plays more than 2 s late.
 //
 // Refill. A late chunk that finds nothing held comes after the device has
