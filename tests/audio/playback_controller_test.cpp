@@ -473,11 +473,11 @@ TEST(PlaybackTarget, AbsorbsRecurringHoldsAfterTheFirst) {
   }
 }
 
-// An outage of 1.8 to 3 s: the backlog that floods in afterwards is skipped, in whole
-// frames, down to near the target, so that nothing plays more than
-// kLatestSeconds (and what the device and the link hold) late, and the
-// target stays where it was (no headroom within the ceiling would have
-// covered it); a 600 ms hold leaves an excess that is played out instead.
+// An outage of 1.8 to 3 s: the backlog that floods in afterwards is skipped, in
+// whole frames, down to near the target, so that nothing plays more than
+// kLatestSeconds (and what the device and the link hold) late, and the target
+// stays where it was (no headroom within the ceiling would have covered it); a
+// 600 ms hold leaves an excess that is played out instead.
 TEST(PlaybackTarget, SkipsTheBacklogOfALongStallOnly) {
   Pair outage{0, 0};
   outage.holdEverySeconds = 1000;
