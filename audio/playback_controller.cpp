@@ -245,12 +245,14 @@ bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
   return gathering_;
 }
 
-std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {
+std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) {
   const double held = static_cast<double>(heldBytes) / bytesPerSecond_;
-  // An outage's whole burst goes beyond what is kept, as it lands; after a
-  // shorter stall only a backlog far beyond the target.
-  if (!outage_ && (RecentLateness() < kSkipExcessSeconds ||
-                   (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds))) {
+  const bool farBeyond = RecentLateness() >= kSkipExcessSeconds &&
+                         (held > target_ + kSkipExcessSeconds || held > kLatestSeconds);
+  // Once an outage's backlog went far beyond the target, the rest of its
+  // burst goes too, as it lands.
+  skippingBurst_ = outage_ && (skippingBurst_ || farBeyond);
+  if (!farBeyond && !skippingBurst_) {
     return 0;
   }
   const double kept = std::min(target_ + kKeptAfterSkip, kLatestSeconds);

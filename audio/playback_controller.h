@@ -45,10 +45,11 @@
 // last kStallSeconds), a backlog beyond the target by more than
 // kSkipExcessSeconds, or beyond kLatestSeconds, is to be skipped down to about
 // the target (a long stall would otherwise be played late for good); a smaller
-// excess is played out through the rate. In an outage (from a chunk later
-// than kLongestCovered until one comes on time) everything beyond about the
-// target is skipped as it lands, so that the burst does not pile up to just
-// short of the threshold and play a second late for minutes. With the device's queue and a chunk's
+// excess is played out through the rate. Once an outage's backlog (from a
+// chunk later than kLongestCovered until one comes on time) has gone that far
+// beyond, the rest of its burst beyond about the target is skipped as it
+// lands, so that it does not pile up to just short of the threshold and play
+// a second late for minutes. With the device's queue and a chunk's
 // length on top, nothing then plays more than 2 s late.
 //
 // Refill. A late chunk that finds nothing held comes after the device has
@@ -112,7 +113,7 @@ class PlaybackController {
   // Whole frames to skip from what is held (heldBytes, the program's queue
   // and the ring) to get back to the target; 0 unless the backlog is far
   // beyond it.
-  std::uint64_t BytesToSkip(std::uint64_t heldBytes) const;
+  std::uint64_t BytesToSkip(std::uint64_t heldBytes);
   // After a late chunk found nothing held (the device has been playing
   // silence since the ring ran dry), true until what is held (heldBytes)
   // would give the next chunk on time the target's headroom: the silence
@@ -165,7 +166,8 @@ class PlaybackController {
   bool levelKnown_ = false;
   bool playing_ = false;
   bool gathering_ = false;
-  bool outage_ = false;  // from a chunk later than kLongestCovered to one on time
+  bool outage_ = false;         // from a chunk later than kLongestCovered to one on time
+  bool skippingBurst_ = false;  // the outage's backlog went far beyond the target
   // Stream clock: arrival time less received bytes at the format's rate.
   std::uint64_t received_ = 0;
   bool started_ = false;
