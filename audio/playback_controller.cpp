@@ -41,10 +41,7 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
                                     : chunkSeconds;
   lastLateness_ = lateness;
   second_.lateness = std::max(second_.lateness, lateness);
-  outage_ = lateness > kLongestCovered || (outage_ && lateness > kJitterAllowance);
-  if (!outage_) {
-    RaiseTarget(lateness);
-  }
+  RaiseTarget(lateness);
   if (!playing_) {
     return;
   }
@@ -76,9 +73,9 @@ double PlaybackController::Lateness(double now, std::uint64_t bytes) {
 }
 
 double PlaybackController::Demand() const {
-  double latest = second_.lateness <= kLongestCovered ? second_.lateness : 0;
+  double latest = second_.lateness;
   for (double peak : latePeaks_) {
-    latest = peak <= kLongestCovered ? std::max(latest, peak) : latest;
+    latest = std::max(latest, peak);
   }
   return std::clamp(Wanted(latest), kFloorSeconds, kCeilingSeconds);
 }
@@ -245,14 +242,10 @@ bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
   return gathering_;
 }
 
-std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) {
+std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {
   const double held = static_cast<double>(heldBytes) / bytesPerSecond_;
-  const bool farBeyond = RecentLateness() >= kSkipExcessSeconds &&
-                         (held > target_ + kSkipExcessSeconds || held > kLatestSeconds);
-  // Once an outage's backlog went far beyond the target, the rest of its
-  // burst goes too, as it lands.
-  skippingBurst_ = outage_ && (skippingBurst_ || farBeyond);
-  if (!farBeyond && !skippingBurst_) {
+  if (RecentLateness() < kSkipExcessSeconds ||
+      (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds)) {
     return 0;
   }
   const double kept = std::min(target_ + kKeptAfterSkip, kLatestSeconds);

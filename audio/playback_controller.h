@@ -19,10 +19,8 @@
 // sighting of such a hold within kMemorySeconds narrows it (the n-th keeps
 // an n-th). The target is kept while such lateness was seen within
 // kMemorySeconds and then falls toward what is still seen, over tens of
-// seconds; it stays between kFloorSeconds and kCeilingSeconds. A chunk too
-// late for the ceiling to cover (an outage) leaves it alone, with the burst
-// behind it: its backlog is skipped instead. A fixed target may be set
-// instead.
+// seconds; it stays between kFloorSeconds and kCeilingSeconds. A fixed
+// target may be set instead.
 //
 // Rate. What is held is held through the playback rate, as a PI controller that
 // does not wind up (the drift correction between two sound clocks, and the way
@@ -45,11 +43,7 @@
 // last kStallSeconds), a backlog beyond the target by more than
 // kSkipExcessSeconds, or beyond kLatestSeconds, is to be skipped down to about
 // the target (a long stall would otherwise be played late for good); a smaller
-// excess is played out through the rate. Once an outage's backlog (from a
-// chunk later than kLongestCovered until one comes on time) has gone that far
-// beyond, the rest of its burst beyond about the target is skipped as it
-// lands, so that it does not pile up to just short of the threshold and play
-// a second late for minutes. With the device's queue and a chunk's
+// excess is played out through the rate. With the device's queue and a chunk's
 // length on top, nothing then plays more than 2 s late.
 //
 // Refill. A late chunk that finds nothing held comes after the device has
@@ -92,9 +86,6 @@ class PlaybackController {
   static constexpr double kUpdateSeconds = 1.0;
   static constexpr double kLevelFall = 0.003;   // seconds per second, at most: 0.3 %
   static constexpr double kDrySeconds = 0.005;  // held at a landing: the ring ran dry
-  // Later than this, a chunk comes after an outage that no target within the
-  // ceiling covers: neither it nor the burst behind it raises the target.
-  static constexpr double kLongestCovered = (kCeilingSeconds - kHeadroomMargin) / kLateMargin;
 
   explicit PlaybackController(const PlaybackSettings& settings);
 
@@ -113,7 +104,7 @@ class PlaybackController {
   // Whole frames to skip from what is held (heldBytes, the program's queue
   // and the ring) to get back to the target; 0 unless the backlog is far
   // beyond it.
-  std::uint64_t BytesToSkip(std::uint64_t heldBytes);
+  std::uint64_t BytesToSkip(std::uint64_t heldBytes) const;
   // After a late chunk found nothing held (the device has been playing
   // silence since the ring ran dry), true until what is held (heldBytes)
   // would give the next chunk on time the target's headroom: the silence
@@ -166,8 +157,6 @@ class PlaybackController {
   bool levelKnown_ = false;
   bool playing_ = false;
   bool gathering_ = false;
-  bool outage_ = false;         // from a chunk later than kLongestCovered to one on time
-  bool skippingBurst_ = false;  // the outage's backlog went far beyond the target
   // Stream clock: arrival time less received bytes at the format's rate.
   std::uint64_t received_ = 0;
   bool started_ = false;

