@@ -320,7 +320,10 @@ TEST_F(WindowsBuild, TheWindowsServersRateFollowsASlowLinuxClient) {
   const auto end = left.begin() + static_cast<long>(frames);
   const double hz = FrequencyHz({end - measured, end}, kRecordRate);
   std::printf("[ measured ] Windows Server, last %.0f s at %.3f Hz\n", kMeasuredSeconds, hz);
-  EXPECT_NEAR(hz, kToneHzSent * (1 + kClockPpm * 1e-6), 0.15);
+  // Within 0.3 Hz (690 ppm): the controller's target still narrows as it
+  // sees Wine's late landings again, and its level follows at up to 3 ms a
+  // second; unfollowed is 0.87 Hz away.
+  EXPECT_NEAR(hz, kToneHzSent * (1 + kClockPpm * 1e-6), 0.3);
 }
 
 }  // namespace
