@@ -107,8 +107,10 @@ void ReadInto(Direction& direction, Clock::time_point now, const LinkProfile& pr
 }
 
 // Writes what is due; the count written.
-size_t Deliver(Direction& direction, Clock::time_point now, bool* failed) {
-  size_t written = 0;
+// Counts what it writes into delivered (when given) before the end of
+// stream follows it, so that a peer that saw the end sees the whole count.
+void Deliver(Direction& direction, Clock::time_point now, bool* failed,
+             std::atomic<std::uint64_t>* delivered) {
   while (!direction.queue.empty() && direction.queue.front().due <= now) {
     Piece& piece = direction.queue.front();
     const ssize_t count = ::send(direction.to, piece.bytes.data() + piece.sent,
@@ -117,7 +119,9 @@ size_t Deliver(Direction& direction, Clock::time_point now, bool* failed) {
       *failed = errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
       break;
     }
-    written += static_cast<size_t>(count);
+    if (delivered != nullptr) {
+      delivered->fetch_add(static_cast<std::uint64_t>(count));
+    }
     piece.sent += static_cast<size_t>(count);
     direction.queuedBytes -= static_cast<size_t>(count);
     if (piece.sent < piece.bytes.size()) {
@@ -129,7 +133,6 @@ size_t Deliver(Direction& direction, Clock::time_point now, bool* failed) {
     ::shutdown(direction.to, SHUT_WR);
     direction.closed = true;
   }
-  return written;
 }
 
 bool Due(const Direction& direction, Clock::time_point now) {
@@ -261,10 +264,7 @@ void LinkRelay::Run() {
         ReadInto(*direction, after, profile_, random, &link->failed);
       }
       if (!held) {
-        const size_t written = Deliver(*direction, after, &link->failed);
-        if (direction == &link->up) {
-          delivered_.fetch_add(written);
-        }
+        Deliver(*direction, after, &link->failed, direction == &link->up ? &delivered_ : nullptr);
       }
     }
     if (link->failed || (link->up.closed && link->down.closed)) {
