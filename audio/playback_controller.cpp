@@ -46,9 +46,9 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
     return;
   }
   const double held = static_cast<double>(bufferedBytes) / bytesPerSecond_;
-  if (levelKnown_ && held < kDrySeconds && lateness > kJitterAllowance &&
-      lateness < kSkipExcessSeconds) {
-    gathering_ = true;
+  if (levelKnown_ && held < kDrySeconds && lateness > kJitterAllowance) {
+    gathering_ = gathering_ || lateness < kSkipExcessSeconds;
+    backlogLanding_ = backlogLanding_ || lateness >= kSkipExcessSeconds;
   }
   // What a chunk on time would have found: lateness is the target's
   // business, not the level's.
@@ -72,19 +72,21 @@ double PlaybackController::Lateness(double now, std::uint64_t bytes) {
   return offset - baseline_;
 }
 
+// What lateness asks for. While holds keep coming (one within
+// kMemorySeconds), the link is taken to hold as long as it did at worst
+// within kSightingSeconds; once only jitter is left, the target falls.
 double PlaybackController::Demand() const {
-  double latest = second_.lateness;
-  for (double peak : latePeaks_) {
-    latest = std::max(latest, peak);
-  }
-  return std::clamp(Wanted(latest), kFloorSeconds, kCeilingSeconds);
+  const double recent = LatestWithin(kMemorySeconds);
+  const double lateness =
+      recent > kJitterAllowance ? std::max(recent, LatestWithin(kSightingSeconds)) : recent;
+  return std::clamp(Wanted(lateness), kFloorSeconds, kCeilingSeconds);
 }
 
 // A hold delays the chunk due within it by anything from the hold's length
 // less a chunk's interval to its whole length, so a chunk seen this late
 // says the same hold may come back up to a chunk's interval later: the phase
 // margin, kPhaseMargin times the lateness beyond what jitter explains, short
-// of a whole interval (with 139 ms chunks any hold of 240 ms or more is then
+// of a whole interval (with 139 ms chunks any hold of 250 ms or more is then
 // covered wherever it struck first). Each further sighting of such a hold
 // narrows how much later it can come, and the margin with it: the n-th
 // keeps an n-th of it.
@@ -95,8 +97,9 @@ double PlaybackController::Wanted(double lateness) const {
          std::max(lateness * (kLateMargin - 1), phase / Sightings(lateness));
 }
 
-// Remembered seconds (this one included) in which a chunk came within half a
-// chunk's interval of this lateness, or later: sightings of the same hold.
+// Seconds of the last kSightingSeconds (this one included) in which a chunk
+// came within half a chunk's interval of this lateness, or later: sightings
+// of the same hold.
 int PlaybackController::Sightings(double lateness) const {
   const double near = std::max(lateness - chunkSeconds_ / 2, kJitterAllowance);
   int seen = second_.lateness >= near ? 1 : 0;
@@ -106,11 +109,12 @@ int PlaybackController::Sightings(double lateness) const {
   return std::max(seen, 1);
 }
 
-// The latest chunk of the last kStallSeconds, this one included.
-double PlaybackController::RecentLateness() const {
+// The latest chunk of the last seconds, this one included.
+double PlaybackController::LatestWithin(std::size_t seconds) const {
   double latest = second_.lateness;
-  for (std::size_t back = 1; back <= kStallSeconds; ++back) {
-    latest = std::max(latest, latePeaks_[(peakIndex_ + kMemorySeconds - back) % kMemorySeconds]);
+  for (std::size_t back = 1; back <= seconds; ++back) {
+    latest =
+        std::max(latest, latePeaks_[(peakIndex_ + kSightingSeconds - back) % kSightingSeconds]);
   }
   return latest;
 }
@@ -149,7 +153,7 @@ double PlaybackController::Tick(double now) {
 
 void PlaybackController::EndSecond() {
   latePeaks_[peakIndex_] = second_.lateness;
-  peakIndex_ = (peakIndex_ + 1) % kMemorySeconds;
+  peakIndex_ = (peakIndex_ + 1) % kSightingSeconds;
   const Second ended = second_;
   second_ = Second{};
   if (adaptive_) {
@@ -231,6 +235,14 @@ void PlaybackController::Adjust(double error, double feedForward) {
 }
 
 bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
+  if (backlogLanding_) {
+    // Landings closer together than a quarter of a chunk's interval: the
+    // link is handing over what it held, faster than it is played.
+    backlogLanding_ = now - lastArrival_ < chunkSeconds_ / 4;
+    if (backlogLanding_) {
+      return true;
+    }
+  }
   if (!gathering_) {
     return false;
   }
@@ -244,7 +256,7 @@ bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
 
 std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {
   const double held = static_cast<double>(heldBytes) / bytesPerSecond_;
-  if (RecentLateness() < kSkipExcessSeconds ||
+  if (LatestWithin(kStallSeconds) < kSkipExcessSeconds ||
       (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds)) {
     return 0;
   }

@@ -10,17 +10,19 @@
 // that may rise by at most kBaselineDrift a second, faster than two sound
 // clocks part, slower than any hold). The headroom wanted (the target) rises
 // at once when a chunk comes later than it allows: to that lateness,
-// kHeadroomMargin more, and the larger of a tenth of it (kLateMargin) and
+// kHeadroomMargin more, and the larger of a twentieth of it (kLateMargin) and
 // the phase margin. A hold delays the chunk due within it by anything from
 // its length less a chunk's interval to its whole length, so the same hold,
 // striking elsewhere between two chunks, may delay one by up to an interval
 // more: the phase margin is kPhaseMargin times the lateness beyond
 // kJitterAllowance (jitter needs none), up to an interval, and each further
-// sighting of such a hold within kMemorySeconds narrows it (the n-th keeps
-// an n-th). The target is kept while such lateness was seen within
-// kMemorySeconds and then falls toward what is still seen, over tens of
-// seconds; it stays between kFloorSeconds and kCeilingSeconds. A fixed
-// target may be set instead.
+// sighting of such a hold within kSightingSeconds narrows it (the n-th
+// keeps an n-th). While holds keep coming (one within kMemorySeconds), the
+// target is kept for the worst of them within kSightingSeconds: a later
+// one that struck where it delayed a chunk less may strike worse again.
+// Once only jitter came for kMemorySeconds, the target falls toward what is
+// still seen, over tens of seconds; it stays between kFloorSeconds and
+// kCeilingSeconds. A fixed target may be set instead.
 //
 // Rate. What is held is held through the playback rate, as a PI controller that
 // does not wind up (the drift correction between two sound clocks, and the way
@@ -50,7 +52,9 @@
 // been playing silence; the program's queue then gathers sound until the
 // next chunk on time would find the target's headroom, drawing out the
 // silence already heard instead of filling the target through the rate
-// (over a minute, within which the next hold may come).
+// (over a minute, within which the next hold may come). After a stall,
+// nothing reaches the ring while its backlog is still landing: the oldest of
+// it is to be skipped, not played 2 s late.
 #pragma once
 
 #include <array>
@@ -68,14 +72,18 @@ class PlaybackController {
  public:
   static constexpr double kFloorSeconds = 0.025;
   static constexpr double kCeilingSeconds = 1.4;
-  static constexpr double kLateMargin = 1.1;
-  static constexpr double kHeadroomMargin = 0.010;
+  static constexpr double kLateMargin = 1.05;
+  static constexpr double kHeadroomMargin = 0.005;
   // Lateness up to this is jitter (the sender's capture steps, a busy
   // machine) rather than a hold, and needs no phase margin.
   static constexpr double kJitterAllowance = 0.040;
   static constexpr double kPhaseMargin = 2.0;      // per second of lateness beyond it
   static constexpr double kBaselineDrift = 0.006;  // seconds per second: 6000 ppm
   static constexpr std::size_t kMemorySeconds = 150;
+  // How long a hold is remembered, at its worst, and its sightings counted:
+  // a link's holds recur for as long as their cause (a scan every half
+  // minute), far longer than the target waits before falling.
+  static constexpr std::size_t kSightingSeconds = 600;
   static constexpr double kFallSeconds = 30;  // time constant of the target's fall
   static constexpr double kSkipExcessSeconds = 1.0;
   static constexpr double kLatestSeconds = kCeilingSeconds + 0.2;  // held, at most
@@ -109,8 +117,10 @@ class PlaybackController {
   // silence since the ring ran dry), true until what is held (heldBytes)
   // would give the next chunk on time the target's headroom: the silence
   // already heard is drawn out to the target at once, rather than the rate
-  // filling it over a minute while the next hold may come. Not after a stall
-  // of kSkipExcessSeconds or more, whose backlog is skipped instead.
+  // filling it over a minute while the next hold may come. After a stall of
+  // kSkipExcessSeconds or more, whose backlog is skipped instead, true
+  // while that backlog is still landing, so that none of what is to be
+  // skipped reaches the ring and plays late.
   bool Gathering(double now, std::uint64_t heldBytes);
 
   double ratio() const { return ratio_; }
@@ -144,7 +154,7 @@ class PlaybackController {
   double Demand() const;
   double Wanted(double lateness) const;
   int Sightings(double lateness) const;
-  double RecentLateness() const;
+  double LatestWithin(std::size_t seconds) const;
 
   const double bytesPerSecond_;
   const std::uint32_t frameBytes_;
@@ -157,6 +167,7 @@ class PlaybackController {
   bool levelKnown_ = false;
   bool playing_ = false;
   bool gathering_ = false;
+  bool backlogLanding_ = false;  // after a stall, until the link's burst is over
   // Stream clock: arrival time less received bytes at the format's rate.
   std::uint64_t received_ = 0;
   bool started_ = false;
@@ -169,7 +180,8 @@ class PlaybackController {
   Second second_;
   std::array<Second, kSecondsKept> seconds_{};
   std::size_t secondsSeen_ = 0;  // seconds with landings
-  std::array<double, kMemorySeconds> latePeaks_{};
+  // The latest chunk of each of the last kSightingSeconds.
+  std::array<double, kSightingSeconds> latePeaks_{};
   std::size_t peakIndex_ = 0;
   double integral_ = 0;
   double ratio_ = 1.0;
