@@ -77,8 +77,7 @@ double PlaybackController::Lateness(double now, std::uint64_t bytes) {
 // within kSightingSeconds; once only jitter is left, the target falls.
 double PlaybackController::Demand() const {
   const double recent = LatestWithin(kMemorySeconds);
-  const double lateness =
-      recent > kJitterAllowance ? std::max(recent, LatestWithin(kSightingSeconds)) : recent;
+  const double lateness = recent > kJitterAllowance ? LatestWithin(kSightingSeconds) : recent;
   return std::clamp(Wanted(lateness), kFloorSeconds, kCeilingSeconds);
 }
 

@@ -106,9 +106,9 @@ void ReadInto(Direction& direction, Clock::time_point now, const LinkProfile& pr
   direction.queue.push_back(std::move(piece));
 }
 
-// Writes what is due; the count written.
-// Counts what it writes into delivered (when given) before the end of
-// stream follows it, so that a peer that saw the end sees the whole count.
+// Writes what is due, counting it into delivered (when given) before the
+// end of stream follows it, so that a peer that saw the end sees the whole
+// count.
 void Deliver(Direction& direction, Clock::time_point now, bool* failed,
              std::atomic<std::uint64_t>* delivered) {
   while (!direction.queue.empty() && direction.queue.front().due <= now) {
