@@ -92,8 +92,35 @@ double PlaybackController::Demand() const {
 double PlaybackController::Wanted(double lateness) const {
   const double phase =
       std::min(std::max(lateness - kJitterAllowance, 0.0) * kPhaseMargin, chunkSeconds_);
-  return lateness + kHeadroomMargin +
-         std::max(lateness * (kLateMargin - 1), phase / Sightings(lateness));
+  const double unseen = std::min(phase / Sightings(lateness), LongestHold(lateness) - lateness);
+  return lateness + kHeadroomMargin + std::max(lateness * (kLateMargin - 1), unseen);
+}
+
+// How long a hold seen this late can be, from its other sightings within
+// kSightingSeconds: one that struck elsewhere between two chunks and was
+// seen less late, by less than a chunk's interval, bounds it to that
+// lateness and an interval, and the link's everyday jitter on top. A
+// sighting stands clear of that jitter (half an interval beyond
+// kJitterAllowance, and twice the everyday lateness); a second next to a
+// later one is the same burst's tail, not a sighting of its own.
+double PlaybackController::LongestHold(double lateness) const {
+  const double clear = std::max(kJitterAllowance + chunkSeconds_ / 2, 2 * everydayLateness_);
+  double longest = lateness + chunkSeconds_;
+  for (std::size_t back = 1; back <= kSightingSeconds; ++back) {
+    const double peak = PeakBack(back);
+    const bool ownSecond =
+        peak >= PeakBack(back - 1) && (back == kSightingSeconds || peak >= PeakBack(back + 1));
+    if (peak > clear && peak > lateness - chunkSeconds_ && ownSecond) {
+      longest = std::min(longest, peak + chunkSeconds_ + everydayLateness_);
+    }
+  }
+  return longest;
+}
+
+// The latest chunk of the second this many seconds back (0: this one).
+double PlaybackController::PeakBack(std::size_t back) const {
+  return back == 0 ? second_.lateness
+                   : latePeaks_[(peakIndex_ + kSightingSeconds - back) % kSightingSeconds];
 }
 
 // Seconds of the last kSightingSeconds (this one included) in which a chunk
@@ -110,10 +137,9 @@ int PlaybackController::Sightings(double lateness) const {
 
 // The latest chunk of the last seconds, this one included.
 double PlaybackController::LatestWithin(std::size_t seconds) const {
-  double latest = second_.lateness;
-  for (std::size_t back = 1; back <= seconds; ++back) {
-    latest =
-        std::max(latest, latePeaks_[(peakIndex_ + kSightingSeconds - back) % kSightingSeconds]);
+  double latest = 0;
+  for (std::size_t back = 0; back <= seconds; ++back) {
+    latest = std::max(latest, PeakBack(back));
   }
   return latest;
 }
@@ -123,6 +149,18 @@ void PlaybackController::RaiseTarget(double lateness) {
   if (adaptive_ && wanted > target_) {
     SetTarget(std::min(wanted, kCeilingSeconds));
   }
+}
+
+// The second's latest chunk joins the last kSightingSeconds', and their
+// median is the link's everyday lateness.
+void PlaybackController::KeepPeak(double lateness) {
+  latePeaks_[peakIndex_] = lateness;
+  peakIndex_ = (peakIndex_ + 1) % kSightingSeconds;
+  peaksKept_ = std::min(peaksKept_ + 1, kSightingSeconds);
+  std::array<double, kSightingSeconds> peaks = latePeaks_;  // filled from the front
+  const auto middle = peaks.begin() + static_cast<std::ptrdiff_t>(peaksKept_ / 2);
+  std::nth_element(peaks.begin(), middle, peaks.begin() + static_cast<std::ptrdiff_t>(peaksKept_));
+  everydayLateness_ = *middle;
 }
 
 // The level held moves with the target, once it is known.
@@ -151,8 +189,7 @@ double PlaybackController::Tick(double now) {
 }
 
 void PlaybackController::EndSecond() {
-  latePeaks_[peakIndex_] = second_.lateness;
-  peakIndex_ = (peakIndex_ + 1) % kSightingSeconds;
+  KeepPeak(second_.lateness);
   const Second ended = second_;
   second_ = Second{};
   if (adaptive_) {

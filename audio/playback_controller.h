@@ -17,7 +17,10 @@
 // more: the phase margin is kPhaseMargin times the lateness beyond
 // kJitterAllowance (jitter needs none), up to an interval, and each further
 // sighting of such a hold within kSightingSeconds narrows it (the n-th
-// keeps an n-th). While holds keep coming (one within kMemorySeconds), the
+// keeps an n-th). A sighting less late, by less than an interval, struck
+// elsewhere between two chunks and bounds the hold: no longer than that
+// lateness, an interval and the link's everyday jitter; the phase margin
+// never goes beyond the bound. While holds keep coming (one within kMemorySeconds), the
 // target is kept for the worst of them within kSightingSeconds: a later
 // one that struck where it delayed a chunk less may strike worse again.
 // Once only jitter came for kMemorySeconds, the target falls toward what is
@@ -147,6 +150,7 @@ class PlaybackController {
   double Lateness(double now, std::uint64_t bytes);
   void RaiseTarget(double lateness);
   void EndSecond();
+  void KeepPeak(double lateness);
   void FollowTarget();
   void SetTarget(double target);
   void MoveLevel();
@@ -155,6 +159,8 @@ class PlaybackController {
   double Wanted(double lateness) const;
   int Sightings(double lateness) const;
   double LatestWithin(std::size_t seconds) const;
+  double LongestHold(double lateness) const;
+  double PeakBack(std::size_t back) const;
 
   const double bytesPerSecond_;
   const std::uint32_t frameBytes_;
@@ -183,6 +189,8 @@ class PlaybackController {
   // The latest chunk of each of the last kSightingSeconds.
   std::array<double, kSightingSeconds> latePeaks_{};
   std::size_t peakIndex_ = 0;
+  std::size_t peaksKept_ = 0;
+  double everydayLateness_ = 0;  // the median of latePeaks_: the link's jitter
   double integral_ = 0;
   double ratio_ = 1.0;
   double largestStep_ = 0;

@@ -451,8 +451,9 @@ TEST(PlaybackTarget, FallsSlowlyOnceTheLinkCalms) {
 
 // A hold that keeps coming is taken at the worst it struck within the last
 // ten minutes, though it has since struck only where it delays a chunk less
-// (it may strike the worse place again); once nothing but jitter came for
-// the target's memory, it falls.
+// (it may strike the worse place again); those sightings bound it to 150 ms
+// and an interval, so its margin shrinks to what that leaves. Once nothing
+// but jitter came for the target's memory, it falls.
 TEST(PlaybackTarget, KeepsARecurringHoldAtItsWorst) {
   PlaybackController controller({176400, 4});
   ArrivalClock clock(controller);
@@ -465,8 +466,25 @@ TEST(PlaybackTarget, KeepsARecurringHoldAtItsWorst) {
     least = std::min(least, controller.targetSeconds());
   }
   EXPECT_GT(least, 0.25 + PlaybackController::kHeadroomMargin);
+  EXPECT_LT(controller.targetSeconds(),
+            0.15 + kChunk / 176400.0 + PlaybackController::kHeadroomMargin + 0.005);
   clock.OnTime(PlaybackController::kMemorySeconds + 60);
   EXPECT_LT(controller.targetSeconds(), 0.1);
+}
+
+// On a link whose every second brings a chunk 120 ms late, that jitter is
+// no sighting of a hold seen 250 ms late: the hold keeps a whole
+// interval's margin.
+TEST(PlaybackTarget, TakesNoJitterForASightingOfAHold) {
+  PlaybackController controller({176400, 4});
+  ArrivalClock clock(controller);
+  for (int second = 0; second < 60; ++second) {
+    clock.OnTime(1);
+    clock.Late(0.12);
+  }
+  clock.OnTime(1);
+  clock.Late(0.25);
+  EXPECT_GT(controller.targetSeconds(), 0.25 + kChunk / 176400.0);
 }
 
 // A fixed target stays where it was set, whatever comes late, and is held:
