@@ -35,13 +35,21 @@ PlaybackController::PlaybackController(const PlaybackSettings& settings)
 
 void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_t bufferedBytes,
                                    std::uint64_t deviceBytes) {
+  // Not part of a burst: a quarter of a chunk's interval after the last.
+  const bool spaced = !started_ || now - lastArrival_ >= chunkSeconds_ / 4;
   const double lateness = Lateness(now, bytes);
+  if (spaced) {
+    second_.leastSpacedLateness = std::min(second_.leastSpacedLateness, lateness);
+    ++second_.spacedLandings;
+  }
   const double chunkSeconds = static_cast<double>(bytes) / bytesPerSecond_;
   chunkSeconds_ = chunkSeconds_ > 0 ? chunkSeconds_ + (chunkSeconds - chunkSeconds_) / kChunkAverage
                                     : chunkSeconds;
   lastLateness_ = lateness;
   second_.lateness = std::max(second_.lateness, lateness);
-  RaiseTarget(lateness);
+  if (spaced) {
+    RaiseTarget(lateness);  // a burst's first landing is its latest
+  }
   if (!playing_) {
     return;
   }
@@ -76,8 +84,9 @@ double PlaybackController::Lateness(double now, std::uint64_t bytes) {
 // kMemorySeconds), the link is taken to hold as long as it did at worst
 // within kSightingSeconds; once only jitter is left, the target falls.
 double PlaybackController::Demand() const {
-  const double recent = LatestWithin(kMemorySeconds);
-  const double lateness = recent > kJitterAllowance ? LatestWithin(kSightingSeconds) : recent;
+  const double recent = LatestWithin(kMemorySeconds, kLatestSeconds);
+  const double lateness =
+      recent > kJitterAllowance ? LatestWithin(kSightingSeconds, kLatestSeconds) : recent;
   return std::clamp(Wanted(lateness), kFloorSeconds, kCeilingSeconds);
 }
 
@@ -104,7 +113,7 @@ double PlaybackController::Wanted(double lateness) const {
 // kJitterAllowance, and twice the everyday lateness); a second next to a
 // later one is the same burst's tail, not a sighting of its own.
 double PlaybackController::LongestHold(double lateness) const {
-  const double clear = std::max(kJitterAllowance + chunkSeconds_ / 2, 2 * everydayLateness_);
+  const double clear = ClearOfJitter();
   double longest = lateness + chunkSeconds_;
   for (std::size_t back = 1; back <= kSightingSeconds; ++back) {
     const double peak = PeakBack(back);
@@ -115,6 +124,12 @@ double PlaybackController::LongestHold(double lateness) const {
     }
   }
   return longest;
+}
+
+// Lateness that jitter does not explain: half an interval beyond
+// kJitterAllowance, and twice the link's everyday lateness.
+double PlaybackController::ClearOfJitter() const {
+  return std::max(kJitterAllowance + chunkSeconds_ / 2, 2 * everydayLateness_);
 }
 
 // The latest chunk of the second this many seconds back (0: this one).
@@ -130,24 +145,46 @@ int PlaybackController::Sightings(double lateness) const {
   const double near = std::max(lateness - chunkSeconds_ / 2, kJitterAllowance);
   int seen = second_.lateness >= near ? 1 : 0;
   for (double peak : latePeaks_) {
-    seen += peak >= near ? 1 : 0;
+    seen += peak >= near && peak <= kLatestSeconds ? 1 : 0;
   }
   return std::max(seen, 1);
 }
 
-// The latest chunk of the last seconds, this one included.
-double PlaybackController::LatestWithin(std::size_t seconds) const {
+// The latest chunk of the last seconds, this one included, no later than
+// most.
+double PlaybackController::LatestWithin(std::size_t seconds, double most) const {
   double latest = 0;
   for (std::size_t back = 0; back <= seconds; ++back) {
-    latest = std::max(latest, PeakBack(back));
+    const double peak = PeakBack(back);
+    latest = peak <= most ? std::max(latest, peak) : latest;
   }
   return latest;
 }
 
+// A chunk later than the Server ever holds (a cut of the link) leaves the
+// target alone: no target within the ceiling would have covered it, and its
+// backlog is skipped.
 void PlaybackController::RaiseTarget(double lateness) {
   const double wanted = Wanted(lateness);
-  if (adaptive_ && wanted > target_) {
+  if (adaptive_ && lateness <= kLatestSeconds && wanted > target_) {
     SetTarget(std::min(wanted, kCeilingSeconds));
+  }
+}
+
+// A second whose landings, at the sender's pace, were all late beyond
+// jitter is no hold (after a hold, chunks come on time again): the sender
+// paused, or lost sound, and its clock has moved on. The baseline moves
+// with it, so that what comes now is not read as late for minutes.
+// The lateness the last seconds saw was the pause's, not the link's.
+void PlaybackController::FollowSenderClock() {
+  if (second_.spacedLandings < kPacedLandings || second_.leastSpacedLateness <= ClearOfJitter()) {
+    return;
+  }
+  const double moved = second_.leastSpacedLateness;
+  baseline_ += moved;
+  for (std::size_t back = 1; back <= kStallSeconds; ++back) {
+    double& peak = latePeaks_[(peakIndex_ + kSightingSeconds - back) % kSightingSeconds];
+    peak = std::max(peak - moved, 0.0);
   }
 }
 
@@ -190,6 +227,7 @@ double PlaybackController::Tick(double now) {
 
 void PlaybackController::EndSecond() {
   KeepPeak(second_.lateness);
+  FollowSenderClock();
   const Second ended = second_;
   second_ = Second{};
   if (adaptive_) {

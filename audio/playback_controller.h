@@ -8,24 +8,30 @@
 // is late by how much its arrival trails the bytes received so far at the
 // format's rate, measured against the earliest recent arrivals (a baseline
 // that may rise by at most kBaselineDrift a second, faster than two sound
-// clocks part, slower than any hold). The headroom wanted (the target) rises
-// at once when a chunk comes later than it allows: to that lateness,
-// kHeadroomMargin more, and the larger of a twentieth of it (kLateMargin) and
-// the phase margin. A hold delays the chunk due within it by anything from
-// its length less a chunk's interval to its whole length, so the same hold,
-// striking elsewhere between two chunks, may delay one by up to an interval
-// more: the phase margin is kPhaseMargin times the lateness beyond
-// kJitterAllowance (jitter needs none), up to an interval, and each further
-// sighting of such a hold within kSightingSeconds narrows it (the n-th
-// keeps an n-th). A sighting less late, by less than an interval, struck
-// elsewhere between two chunks and bounds the hold: no longer than that
-// lateness, an interval and the link's everyday jitter; the phase margin
-// never goes beyond the bound. While holds keep coming (one within kMemorySeconds), the
-// target is kept for the worst of them within kSightingSeconds: a later
-// one that struck where it delayed a chunk less may strike worse again.
-// Once only jitter came for kMemorySeconds, the target falls toward what is
-// still seen, over tens of seconds; it stays between kFloorSeconds and
-// kCeilingSeconds. A fixed target may be set instead.
+// clocks part, slower than any hold). A second whose landings at the
+// sender's pace were all late beyond jitter moves the baseline up to them:
+// after a hold chunks come on time again, so that is a sender that paused
+// or lost sound, and its clock has moved on. The headroom wanted (the
+// target) rises at once when a chunk (a burst's first) comes later than it
+// allows: to that lateness, kHeadroomMargin more, and the larger of a
+// twentieth of it (kLateMargin) and the phase margin. A hold delays the
+// chunk due within it by anything from its length less a chunk's interval
+// to its whole length, so the same hold, striking elsewhere between two
+// chunks, may delay one by up to an interval more: the phase margin is
+// kPhaseMargin times the lateness beyond kJitterAllowance (jitter needs
+// none), up to an interval, and each further sighting of such a hold within
+// kSightingSeconds narrows it (the n-th keeps an n-th). A sighting less
+// late, by less than an interval, struck elsewhere between two chunks and
+// bounds the hold: no longer than that lateness, an interval and the link's
+// everyday jitter; the phase margin never goes beyond the bound. While
+// holds keep coming (one within kMemorySeconds), the target is kept for the
+// worst of them within kSightingSeconds: a later one that struck where it
+// delayed a chunk less may strike worse again. Once only jitter came for
+// kMemorySeconds, the target falls toward what is still seen, over tens of
+// seconds; it stays between kFloorSeconds and kCeilingSeconds. A chunk
+// later than the Server ever holds (kLatestSeconds: a cut of the link)
+// leaves it alone: no target within the ceiling covers that, and the
+// backlog is skipped. A fixed target may be set instead.
 //
 // Rate. What is held is held through the playback rate, as a PI controller that
 // does not wind up (the drift correction between two sound clocks, and the way
@@ -134,6 +140,7 @@ class PlaybackController {
  private:
   static constexpr std::size_t kSecondsKept = 5;
   static constexpr double kChunkAverage = 16;  // landings the chunk's length is averaged over
+  static constexpr int kPacedLandings = 3;     // in a second, to tell the sender's clock by
 
   // One second's landings: the least headroom (as a chunk on time would
   // have found it: what was held when the chunk landed, plus how late it
@@ -145,12 +152,16 @@ class PlaybackController {
     int landings = 0;
     double lateness = 0;
     double level = 0;  // the level held at the second's end
+    // Landings that were not part of a burst: the least lateness, and how many.
+    double leastSpacedLateness = 1e9;
+    int spacedLandings = 0;
   };
 
   double Lateness(double now, std::uint64_t bytes);
   void RaiseTarget(double lateness);
   void EndSecond();
   void KeepPeak(double lateness);
+  void FollowSenderClock();
   void FollowTarget();
   void SetTarget(double target);
   void MoveLevel();
@@ -158,9 +169,10 @@ class PlaybackController {
   double Demand() const;
   double Wanted(double lateness) const;
   int Sightings(double lateness) const;
-  double LatestWithin(std::size_t seconds) const;
+  double LatestWithin(std::size_t seconds, double most = 1e9) const;
   double LongestHold(double lateness) const;
   double PeakBack(std::size_t back) const;
+  double ClearOfJitter() const;
 
   const double bytesPerSecond_;
   const std::uint32_t frameBytes_;

@@ -46,6 +46,10 @@ struct Pair {
   long firstHoldSeconds = 0;
   double fixedTargetSeconds = 0;
   long deviceQueueMs = 40;  // what the device takes at the start and keeps
+  // The sender captures nothing for pauseMs from pauseSeconds on (its
+  // source stopped) and goes on from there, with no backlog.
+  long pauseMs = 0;
+  long pauseSeconds = 0;
 };
 
 struct Outcome {
@@ -124,7 +128,10 @@ Outcome Simulate(const Pair& pair, double seconds, double measureFrom, long medi
   // skipped sound.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> shifts{{0, 0}};
   for (long ms = 0; ms < static_cast<long>(seconds * 1000); ++ms) {
-    senderDue += pair.bytesPerSecond * (1 + pair.senderPpm * 1e-6) / 1000;
+    const long pausedFor = ms - pair.pauseSeconds * 1000;
+    if (pausedFor < 0 || pausedFor >= pair.pauseMs) {
+      senderDue += pair.bytesPerSecond * (1 + pair.senderPpm * 1e-6) / 1000;
+    }
     while (senderDue - static_cast<double>(sent) >= kChunk) {
       sent += kChunk;
       arrivals.push_back(link.ArrivalMs(ms));
@@ -487,6 +494,23 @@ TEST(PlaybackTarget, TakesNoJitterForASightingOfAHold) {
   EXPECT_GT(controller.targetSeconds(), 0.25 + kChunk / 176400.0);
 }
 
+// A sender whose source stopped for a while goes on with no backlog: the
+// pause is one gap, and the stream's clock follows the sender's, so that
+// the target comes back down (it rises with the first late landing, which
+// could be a hold) instead of every chunk reading late for minutes.
+TEST(PlaybackTarget, FollowsASenderThatPaused) {
+  for (long pauseMs : {700L, 2500L}) {
+    SCOPED_TRACE(pauseMs);
+    Pair pair{0, 0};
+    pair.jitterMs = 5;
+    pair.pauseMs = pauseMs;
+    pair.pauseSeconds = 60;
+    const Outcome outcome = Simulate(pair, 160, 0);
+    EXPECT_EQ(outcome.gaps, 1);
+    EXPECT_LT(outcome.targets.back(), 0.1);
+  }
+}
+
 // A fixed target stays where it was set, whatever comes late, and is held:
 // the stream runs with that much headroom once settled.
 TEST(PlaybackTarget, AFixedTargetStaysAndIsHeld) {
@@ -548,6 +572,8 @@ TEST(PlaybackTarget, SkipsTheBacklogOfALongStallOnly) {
   const double latest = *std::max_element(cut.latencies.begin() + back, cut.latencies.end());
   EXPECT_LT(latest, PlaybackController::kLatestSeconds + 0.1 + 0.14 + 0.02);
   EXPECT_LT(cut.latestHeard, 2.0);
+  // No target within the ceiling covers a cut this long: it stays put.
+  EXPECT_LT(cut.targets.back(), 0.1);
   Pair hold = outage;
   hold.holdMs = 600;
   const Outcome held = Simulate(hold, 120, 0);
