@@ -37,10 +37,9 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
                                    std::uint64_t deviceBytes) {
   // Not part of a burst: a quarter of a chunk's interval after the last.
   const bool spaced = !started_ || now - lastArrival_ >= chunkSeconds_ / 4;
-  const double lateness = Lateness(now, bytes);
+  double lateness = Lateness(now, bytes);
   if (spaced) {
-    second_.leastSpacedLateness = std::min(second_.leastSpacedLateness, lateness);
-    ++second_.spacedLandings;
+    lateness = FollowSenderClock(lateness);
   }
   const double chunkSeconds = static_cast<double>(bytes) / bytesPerSecond_;
   chunkSeconds_ = chunkSeconds_ > 0 ? chunkSeconds_ + (chunkSeconds - chunkSeconds_) / kChunkAverage
@@ -48,7 +47,9 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
   lastLateness_ = lateness;
   second_.lateness = std::max(second_.lateness, lateness);
   if (spaced) {
+    beforeLanding_ = {target_, level_, levelGoal_};
     RaiseTarget(lateness);  // a burst's first landing is its latest
+    lastSpacedLateness_ = lateness;
   }
   if (!playing_) {
     return;
@@ -171,21 +172,32 @@ void PlaybackController::RaiseTarget(double lateness) {
   }
 }
 
-// A second whose landings, at the sender's pace, were all late beyond
-// jitter is no hold (after a hold, chunks come on time again): the sender
-// paused, or lost sound, and its clock has moved on. The baseline moves
-// with it, so that what comes now is not read as late for minutes.
-// The lateness the last seconds saw was the pause's, not the link's.
-void PlaybackController::FollowSenderClock() {
-  if (second_.spacedLandings < kPacedLandings || second_.leastSpacedLateness <= ClearOfJitter()) {
-    return;
+// Two landings in a row at the sender's pace, both late beyond jitter and by
+// about as much, are no hold (after a hold chunks come on time again): the
+// sender paused or lost sound, and its clock has moved on. The baseline
+// moves with it, the target and the level go back to where they were before
+// the first of the two raised them, and the last seconds' lateness is taken
+// as the pause's. Returns this landing's lateness on the sender's clock.
+double PlaybackController::FollowSenderClock(double lateness) {
+  const double clear = ClearOfJitter();
+  if (lateness <= clear || lastSpacedLateness_ <= clear ||
+      std::fabs(lateness - lastSpacedLateness_) > clear / 2) {
+    return lateness;
   }
-  const double moved = second_.leastSpacedLateness;
+  const double moved = std::min(lateness, lastSpacedLateness_);
   baseline_ += moved;
+  lastSpacedLateness_ = 0;
+  if (adaptive_ && target_ > beforeLanding_.target) {
+    target_ = beforeLanding_.target;
+    level_ = beforeLanding_.level;
+    levelGoal_ = beforeLanding_.levelGoal;
+  }
+  second_.lateness = std::max(second_.lateness - moved, 0.0);
   for (std::size_t back = 1; back <= kStallSeconds; ++back) {
     double& peak = latePeaks_[(peakIndex_ + kSightingSeconds - back) % kSightingSeconds];
     peak = std::max(peak - moved, 0.0);
   }
+  return lateness - moved;
 }
 
 // The second's latest chunk joins the last kSightingSeconds', and their
@@ -227,7 +239,6 @@ double PlaybackController::Tick(double now) {
 
 void PlaybackController::EndSecond() {
   KeepPeak(second_.lateness);
-  FollowSenderClock();
   const Second ended = second_;
   second_ = Second{};
   if (adaptive_) {
@@ -330,12 +341,14 @@ bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
 
 std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {
   const double held = static_cast<double>(heldBytes) / bytesPerSecond_;
-  if (LatestWithin(kStallSeconds) < kSkipExcessSeconds ||
-      (held <= target_ + kSkipExcessSeconds && held <= kLatestSeconds)) {
-    return 0;
-  }
+  const double stall = LatestWithin(kStallSeconds);
   const double kept = std::min(target_ + kKeptAfterSkip, kLatestSeconds);
-  if (held <= kept) {
+  // A stall later than the target by more than kSkipExcessSeconds (a cut,
+  // after which the sender may have lost part of what it held) leaves its
+  // whole backlog to skip, beyond a chunk more than what is kept.
+  const bool backlog = held > target_ + kSkipExcessSeconds || held > kLatestSeconds ||
+                       (stall > target_ + kSkipExcessSeconds && held > kept + chunkSeconds_);
+  if (stall < kSkipExcessSeconds || !backlog || held <= kept) {
     return 0;
   }
   const auto skipped = static_cast<std::uint64_t>((held - kept) * bytesPerSecond_);

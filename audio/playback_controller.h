@@ -140,7 +140,6 @@ class PlaybackController {
  private:
   static constexpr std::size_t kSecondsKept = 5;
   static constexpr double kChunkAverage = 16;  // landings the chunk's length is averaged over
-  static constexpr int kPacedLandings = 3;     // in a second, to tell the sender's clock by
 
   // One second's landings: the least headroom (as a chunk on time would
   // have found it: what was held when the chunk landed, plus how late it
@@ -152,16 +151,13 @@ class PlaybackController {
     int landings = 0;
     double lateness = 0;
     double level = 0;  // the level held at the second's end
-    // Landings that were not part of a burst: the least lateness, and how many.
-    double leastSpacedLateness = 1e9;
-    int spacedLandings = 0;
   };
 
   double Lateness(double now, std::uint64_t bytes);
   void RaiseTarget(double lateness);
   void EndSecond();
   void KeepPeak(double lateness);
-  void FollowSenderClock();
+  double FollowSenderClock(double lateness);
   void FollowTarget();
   void SetTarget(double target);
   void MoveLevel();
@@ -186,6 +182,15 @@ class PlaybackController {
   bool playing_ = false;
   bool gathering_ = false;
   bool backlogLanding_ = false;  // after a stall, until the link's burst is over
+  // Before the last landing at the sender's pace (not a burst's) raised
+  // them, and how late it came.
+  struct Raised {
+    double target = 0;
+    double level = 0;
+    double levelGoal = 0;
+  };
+  Raised beforeLanding_;
+  double lastSpacedLateness_ = 0;
   // Stream clock: arrival time less received bytes at the format's rate.
   std::uint64_t received_ = 0;
   bool started_ = false;

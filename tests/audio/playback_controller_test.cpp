@@ -574,6 +574,17 @@ TEST(PlaybackTarget, SkipsTheBacklogOfALongStallOnly) {
   EXPECT_LT(cut.latestHeard, 2.0);
   // No target within the ceiling covers a cut this long: it stays put.
   EXPECT_LT(cut.targets.back(), 0.1);
+  // A sender that lost 1.5 s of the cut leaves a backlog of 1 s, less
+  // than a second beyond the target: skipped all the same, and within
+  // 5 s the latency is back where it was.
+  Pair lost = outage;
+  lost.pauseMs = 1500;
+  lost.pauseSeconds = 60;
+  const Outcome shorter = Simulate(lost, 120, 0);
+  EXPECT_GT(shorter.skipped, 0u);
+  const double before = shorter.latencies[back / 2];
+  const double after = *std::max_element(shorter.latencies.begin() + back, shorter.latencies.end());
+  EXPECT_LT(after, before + PlaybackController::kKeptAfterSkip + 0.05);
   Pair hold = outage;
   hold.holdMs = 600;
   const Outcome held = Simulate(hold, 120, 0);
