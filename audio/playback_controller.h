@@ -8,10 +8,11 @@
 // is late by how much its arrival trails the bytes received so far at the
 // format's rate, measured against the earliest recent arrivals (a baseline
 // that may rise by at most kBaselineDrift a second, faster than two sound
-// clocks part, slower than any hold). A second whose landings at the
-// sender's pace were all late beyond jitter moves the baseline up to them:
-// after a hold chunks come on time again, so that is a sender that paused
-// or lost sound, and its clock has moved on. The headroom wanted (the
+// clocks part, slower than any hold). Two landings in a row at the
+// sender's pace (not a burst's), late beyond jitter by about as much, move
+// it up to them and undo the raise the first made: after a hold chunks come
+// on time again, so that is a sender that paused or lost sound, and its
+// clock has moved on. The headroom wanted (the
 // target) rises at once when a chunk (a burst's first) comes later than it
 // allows: to that lateness, kHeadroomMargin more, and the larger of a
 // twentieth of it (kLateMargin) and the phase margin. A hold delays the
@@ -54,8 +55,11 @@
 // last kStallSeconds), a backlog beyond the target by more than
 // kSkipExcessSeconds, or beyond kLatestSeconds, is to be skipped down to about
 // the target (a long stall would otherwise be played late for good); a smaller
-// excess is played out through the rate. With the device's queue and a chunk's
-// length on top, nothing then plays more than 2 s late.
+// excess is played out through the rate. A stall later than the target by
+// more than kSkipExcessSeconds (a cut, of which the sender may have lost a
+// part) has any backlog beyond a chunk more than that skipped too. With the
+// device's queue and a chunk's length on top, nothing then plays more than
+// 2 s late.
 //
 // Refill. A late chunk that finds nothing held comes after the device has
 // been playing silence; the program's queue then gathers sound until the
