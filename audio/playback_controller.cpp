@@ -35,8 +35,7 @@ PlaybackController::PlaybackController(const PlaybackSettings& settings)
 
 void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_t bufferedBytes,
                                    std::uint64_t deviceBytes) {
-  // Not part of a burst: a quarter of a chunk's interval after the last.
-  const bool spaced = !started_ || now - lastArrival_ >= chunkSeconds_ / 4;
+  const bool spaced = !started_ || !InBurst(now);
   double lateness = Lateness(now, bytes);
   if (spaced) {
     lateness = FollowSenderClock(lateness);
@@ -133,10 +132,19 @@ double PlaybackController::ClearOfJitter() const {
   return std::max(kJitterAllowance + chunkSeconds_ / 2, 2 * everydayLateness_);
 }
 
+// Where latePeaks_ keeps the second this many seconds back (1 or more).
+std::size_t PlaybackController::PeakSlot(std::size_t back) const {
+  return (peakIndex_ + kSightingSeconds - back) % kSightingSeconds;
+}
+
+// Within a quarter of a chunk's interval of the last landing: a burst.
+bool PlaybackController::InBurst(double now) const {
+  return now - lastArrival_ < chunkSeconds_ / 4;
+}
+
 // The latest chunk of the second this many seconds back (0: this one).
 double PlaybackController::PeakBack(std::size_t back) const {
-  return back == 0 ? second_.lateness
-                   : latePeaks_[(peakIndex_ + kSightingSeconds - back) % kSightingSeconds];
+  return back == 0 ? second_.lateness : latePeaks_[PeakSlot(back)];
 }
 
 // Seconds of the last kSightingSeconds (this one included) in which a chunk
@@ -194,7 +202,7 @@ double PlaybackController::FollowSenderClock(double lateness) {
   }
   second_.lateness = std::max(second_.lateness - moved, 0.0);
   for (std::size_t back = 1; back <= kStallSeconds; ++back) {
-    double& peak = latePeaks_[(peakIndex_ + kSightingSeconds - back) % kSightingSeconds];
+    double& peak = latePeaks_[PeakSlot(back)];
     peak = std::max(peak - moved, 0.0);
   }
   return lateness - moved;
@@ -321,9 +329,8 @@ void PlaybackController::Adjust(double error, double feedForward) {
 
 bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
   if (backlogLanding_) {
-    // Landings closer together than a quarter of a chunk's interval: the
-    // link is handing over what it held, faster than it is played.
-    backlogLanding_ = now - lastArrival_ < chunkSeconds_ / 4;
+    // The link is handing over what it held, faster than it is played.
+    backlogLanding_ = InBurst(now);
     if (backlogLanding_) {
       return true;
     }

@@ -172,6 +172,8 @@ class PlaybackController {
   double LatestWithin(std::size_t seconds, double most = 1e9) const;
   double LongestHold(double lateness) const;
   double PeakBack(std::size_t back) const;
+  std::size_t PeakSlot(std::size_t back) const;
+  bool InBurst(double now) const;
   double ClearOfJitter() const;
 
   const double bytesPerSecond_;
