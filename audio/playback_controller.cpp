@@ -36,6 +36,12 @@ PlaybackController::PlaybackController(const PlaybackSettings& settings)
 void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_t bufferedBytes,
                                    std::uint64_t deviceBytes) {
   const bool spaced = !started_ || !InBurst(now);
+  const bool firstAfterBacklog = spaced && (backlogLanded_ || backlogLanding_);
+  if (spaced) {
+    backlogLanded_ = false;
+    backlogLanding_ = false;
+  }
+  excessAfterBacklog_ = 0;
   double lateness = Lateness(now, bytes);
   if (spaced) {
     lateness = FollowSenderClock(lateness);
@@ -53,16 +59,32 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
   if (!playing_) {
     return;
   }
-  const double held = static_cast<double>(bufferedBytes) / bytesPerSecond_;
+  CountLanding(static_cast<double>(bufferedBytes) / bytesPerSecond_,
+               static_cast<double>(deviceBytes) / bytesPerSecond_, lateness, firstAfterBacklog);
+}
+
+// What a landing found held (in the program, and on the device) counts
+// toward the level, unless it is part of a stall's backlog. The first
+// landing at the sender's pace after that backlog is on time by the
+// sender's clock, the link being back: what it found beyond the level is
+// skipped, and it counts as found after the skip.
+void PlaybackController::CountLanding(double held, double device, double lateness,
+                                      bool firstAfterBacklog) {
+  if (firstAfterBacklog && levelKnown_) {
+    excessAfterBacklog_ = std::clamp(held + device - beforeLanding_.level, 0.0, held);
+  }
   if (levelKnown_ && held < kDrySeconds && lateness > kJitterAllowance) {
     gathering_ = gathering_ || lateness < kSkipExcessSeconds;
     backlogLanding_ = backlogLanding_ || lateness >= kSkipExcessSeconds;
   }
+  if (backlogLanding_) {
+    return;
+  }
+  const double found = held - excessAfterBacklog_;
   // What a chunk on time would have found: lateness is the target's
   // business, not the level's.
-  const double headroom = static_cast<double>(bufferedBytes) / bytesPerSecond_ + lateness;
-  second_.leastHeadroom = std::min(second_.leastHeadroom, headroom);
-  second_.heldSum += static_cast<double>(bufferedBytes + deviceBytes) / bytesPerSecond_;
+  second_.leastHeadroom = std::min(second_.leastHeadroom, found + lateness);
+  second_.heldSum += found + device;
   ++second_.landings;
 }
 
@@ -199,6 +221,9 @@ double PlaybackController::FollowSenderClock(double lateness) {
     target_ = beforeLanding_.target;
     level_ = beforeLanding_.level;
     levelGoal_ = beforeLanding_.levelGoal;
+    for (Second& second : seconds_) {
+      second.level = std::min(second.level, level_);  // a second that ended meanwhile
+    }
   }
   second_.lateness = std::max(second_.lateness - moved, 0.0);
   for (std::size_t back = 1; back <= kStallSeconds; ++back) {
@@ -331,6 +356,7 @@ bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
   if (backlogLanding_) {
     // The link is handing over what it held, faster than it is played.
     backlogLanding_ = InBurst(now);
+    backlogLanded_ = !backlogLanding_;
     if (backlogLanding_) {
       return true;
     }
@@ -347,6 +373,11 @@ bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
 }
 
 std::uint64_t PlaybackController::BytesToSkip(std::uint64_t heldBytes) const {
+  if (excessAfterBacklog_ > 0) {
+    const auto excess =
+        std::min(static_cast<std::uint64_t>(excessAfterBacklog_ * bytesPerSecond_), heldBytes);
+    return excess - excess % frameBytes_;
+  }
   const double held = static_cast<double>(heldBytes) / bytesPerSecond_;
   const double stall = LatestWithin(kStallSeconds);
   const double kept = std::min(target_ + kKeptAfterSkip, kLatestSeconds);

@@ -59,7 +59,10 @@
 // more than kSkipExcessSeconds (a cut, of which the sender may have lost a
 // part) has any backlog beyond a chunk more than that skipped too. With the
 // device's queue and a chunk's length on top, nothing then plays more than
-// 2 s late.
+// 2 s late. The first landing at the sender's pace after such a backlog is
+// on time, the link being back: what it finds beyond the level is skipped
+// as well, rather than played out through the rate over many seconds, and
+// the backlog's landings do not count toward the level.
 //
 // Refill. A late chunk that finds nothing held comes after the device has
 // been playing silence; the program's queue then gathers sound until the
@@ -123,8 +126,9 @@ class PlaybackController {
   // now on (above 1 plays faster).
   double Tick(double now);
   // Whole frames to skip from what is held (heldBytes, the program's queue
-  // and the ring) to get back to the target; 0 unless the backlog is far
-  // beyond it.
+  // and the ring, the last landing included) to get back to the target; 0
+  // unless the backlog is far beyond it or the last landing is the first at
+  // the sender's pace after a stall's backlog.
   std::uint64_t BytesToSkip(std::uint64_t heldBytes) const;
   // After a late chunk found nothing held (the device has been playing
   // silence since the ring ran dry), true until what is held (heldBytes)
@@ -158,6 +162,7 @@ class PlaybackController {
   };
 
   double Lateness(double now, std::uint64_t bytes);
+  void CountLanding(double held, double device, double lateness, bool firstAfterBacklog);
   void RaiseTarget(double lateness);
   void EndSecond();
   void KeepPeak(double lateness);
@@ -188,6 +193,10 @@ class PlaybackController {
   bool playing_ = false;
   bool gathering_ = false;
   bool backlogLanding_ = false;  // after a stall, until the link's burst is over
+  bool backlogLanded_ = false;   // since then, until the next landing at the sender's pace
+  // Found held beyond the level by the first landing at the sender's pace
+  // after a stall's backlog (0 for any other landing).
+  double excessAfterBacklog_ = 0;
   // Before the last landing at the sender's pace (not a burst's) raised
   // them, and how late it came.
   struct Raised {

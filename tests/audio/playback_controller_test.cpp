@@ -569,22 +569,30 @@ TEST(PlaybackTarget, SkipsTheBacklogOfALongStallOnly) {
   EXPECT_EQ(cut.gaps, 1);
   // From 5 s after the link is back (before, the link still held sound).
   const std::size_t back = 68 * 176400 / kChunk;
-  const double latest = *std::max_element(cut.latencies.begin() + back, cut.latencies.end());
-  EXPECT_LT(latest, PlaybackController::kLatestSeconds + 0.1 + 0.14 + 0.02);
   EXPECT_LT(cut.latestHeard, 2.0);
   // No target within the ceiling covers a cut this long: it stays put.
   EXPECT_LT(cut.targets.back(), 0.1);
-  // A sender that lost 1.5 s of the cut leaves a backlog of 1 s, less
-  // than a second beyond the target: skipped all the same, and within
-  // 5 s the latency is back where it was.
+  // Whether the sender kept all of the cut or lost part of it (1.5 s of it
+  // leaves a backlog of 1 s, less than a second beyond the target, skipped
+  // all the same), from 5 s after the link is back the latency is where it
+  // was: the last of the backlog is skipped down to the level once the
+  // sender's pace resumes, and a sender's clock moved on by a loss is
+  // followed without a lasting lift of the level.
   Pair lost = outage;
-  lost.pauseMs = 1500;
   lost.pauseSeconds = 60;
-  const Outcome shorter = Simulate(lost, 120, 0);
-  EXPECT_GT(shorter.skipped, 0u);
-  const double before = shorter.latencies[back / 2];
-  const double after = *std::max_element(shorter.latencies.begin() + back, shorter.latencies.end());
-  EXPECT_LT(after, before + PlaybackController::kKeptAfterSkip + 0.05);
+  lost.pauseMs = 1500;
+  Pair shorter = lost;
+  shorter.holdMs = 2000;
+  shorter.pauseMs = 1000;
+  shorter.jitterMs = 5;
+  const std::size_t first = 30 * 176400 / kChunk;
+  const std::size_t last = 60 * 176400 / kChunk;
+  for (const Outcome& run : {cut, Simulate(lost, 120, 0), Simulate(shorter, 120, 0)}) {
+    EXPECT_GT(run.skipped, 0u);
+    const double before = Median({run.latencies.begin() + first, run.latencies.begin() + last});
+    const double after = *std::max_element(run.latencies.begin() + back, run.latencies.end());
+    EXPECT_LT(after, before + 0.02);
+  }
   Pair hold = outage;
   hold.holdMs = 600;
   const Outcome held = Simulate(hold, 120, 0);
