@@ -36,11 +36,8 @@ PlaybackController::PlaybackController(const PlaybackSettings& settings)
 void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_t bufferedBytes,
                                    std::uint64_t deviceBytes) {
   const bool spaced = !started_ || !InBurst(now);
-  const bool firstAfterBacklog = spaced && (backlogLanded_ || backlogLanding_);
-  if (spaced) {
-    backlogLanded_ = false;
-    backlogLanding_ = false;
-  }
+  const bool firstAfterBacklog = spaced && backlogLanding_;
+  backlogLanding_ = backlogLanding_ && !spaced;
   excessAfterBacklog_ = 0;
   double lateness = Lateness(now, bytes);
   if (spaced) {
@@ -353,13 +350,8 @@ void PlaybackController::Adjust(double error, double feedForward) {
 }
 
 bool PlaybackController::Gathering(double now, std::uint64_t heldBytes) {
-  if (backlogLanding_) {
-    // The link is handing over what it held, faster than it is played.
-    backlogLanding_ = InBurst(now);
-    backlogLanded_ = !backlogLanding_;
-    if (backlogLanding_) {
-      return true;
-    }
+  if (backlogLanding_ && InBurst(now)) {
+    return true;  // the link is handing over what it held, faster than it is played
   }
   if (!gathering_) {
     return false;

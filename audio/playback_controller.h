@@ -192,8 +192,9 @@ class PlaybackController {
   bool levelKnown_ = false;
   bool playing_ = false;
   bool gathering_ = false;
-  bool backlogLanding_ = false;  // after a stall, until the link's burst is over
-  bool backlogLanded_ = false;   // since then, until the next landing at the sender's pace
+  // After a stall, until the next landing at the sender's pace (past the
+  // link's burst).
+  bool backlogLanding_ = false;
   // Found held beyond the level by the first landing at the sender's pace
   // after a stall's backlog (0 for any other landing).
   double excessAfterBacklog_ = 0;
