@@ -32,10 +32,11 @@ class PulseDaemon {
   // For PULSE_SERVER.
   std::string serverAddress() const { return "unix:" + socketPath(); }
   std::string socketPath() const { return directory_ + "/native"; }
+  // The end of the server's own log.
+  std::string LogTail() const;
 
  private:
   bool WaitForSocket(std::string* reason);
-  std::string LogTail() const;
   void Reap(int signal, int graceMs);
 
   std::string directory_;

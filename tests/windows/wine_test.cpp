@@ -172,11 +172,30 @@ class WindowsBuild : public ::testing::Test {
   }
 };
 
-TEST_F(WindowsBuild, ItsOwnTestsPassUnderWine) {
+// Runs the Windows test program and shows its output. True when one of its
+// ring tests reported that Wine's sound cursors stopped moving.
+bool RunUnitTests(int* status) {
   ChildProcess tests(WineProgram("tests/tonewire_tests.exe", {}));
-  const int status = Finish(tests, kUnitTestsMs);
+  *status = Finish(tests, kUnitTestsMs);
+  bool stalled = false;
   for (const TimedLine& line : tests.Lines()) {
     std::printf("  | %s\n", line.text.c_str());
+    stalled = stalled || line.text.rfind("[ stalled ]", 0) == 0;
+  }
+  return stalled;
+}
+
+// A stalled cursor is Wine's sound stream standing still on a loaded
+// machine, seen once in many runs: the program runs once more, and has to
+// pass then. Any other failure stands.
+TEST_F(WindowsBuild, ItsOwnTestsPassUnderWine) {
+  int status = 0;
+  if (RunUnitTests(&status) && status != 0) {
+    const PulseDaemon* daemon = PulseEnvironment::daemon();
+    std::printf("[ note ] Wine's sound stood still; the sound server's log ends:\n%s\n",
+                daemon != nullptr ? daemon->LogTail().c_str() : "(no daemon)");
+    std::printf("[ note ] the Windows test program once more\n");
+    RunUnitTests(&status);
   }
   EXPECT_EQ(status, 0) << "the Windows test program failed or did not end";
 }

@@ -1,6 +1,8 @@
 // The capture and playback rings against real DirectSound buffers on the
 // default devices. Under Wine with a private sound server these are its null
-// sink and a 1000 Hz sine source; the cursors are the system's own.
+// sink and a 1000 Hz sine source; the cursors are the system's own. A cursor
+// that stops moving ends its test within a bound, with a "[ stalled ]" line
+// that the harness looks for.
 #include <winsock2.h>
 
 #include <dsound.h>
@@ -8,9 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/capture_context.h"
@@ -23,6 +32,69 @@ namespace {
 
 constexpr double kRate = 44100;
 constexpr double kPi = 3.14159265358979323846;
+// Two seconds of sound take about three under Wine.
+constexpr auto kRingTestBound = std::chrono::seconds(30);
+// After a stop request, how long a call into the sound system may still take.
+constexpr auto kStopGrace = std::chrono::seconds(10);
+
+// Requests a stop when its test outlasts the bound, which ends a ring's wait
+// for a cursor that stopped moving; ends the program if even that does not
+// return, so that the harness hears of it at once.
+class StallWatch {
+ public:
+  explicit StallWatch(const char* test) : thread_([this, test] { Watch(test); }) {}
+  ~StallWatch() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  StallWatch(const StallWatch&) = delete;
+  StallWatch& operator=(const StallWatch&) = delete;
+
+ private:
+  void Watch(const char* test) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (wake_.wait_for(lock, kRingTestBound, [this] { return done_; })) {
+      return;
+    }
+    std::printf("[ stalled ] %s: not done after %lld s, stop requested\n", test,
+                static_cast<long long>(kRingTestBound.count()));
+    std::fflush(stdout);
+    appState.stopRequested.store(1);
+    if (wake_.wait_for(lock, kStopGrace, [this] { return done_; })) {
+      return;
+    }
+    std::printf("[ stalled ] %s: still inside the sound system, program ended\n", test);
+    std::fflush(stdout);
+    std::_Exit(3);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::thread thread_;  // last: it uses the members above
+};
+
+// Where a capture ring stood when a read gave up.
+std::string CaptureCursors(CaptureContext& context, size_t bytesRead) {
+  DWORD capture = 0;
+  DWORD read = 0;
+  DWORD status = 0;
+  const HRESULT position = context.captureBuffer->GetCurrentPosition(&capture, &read);
+  const HRESULT state = context.captureBuffer->GetStatus(&status);
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "after %zu bytes: read offset %ld, capture cursor %lu, read cursor %lu (0x%08lx), "
+                "status %lu (0x%08lx), read failure 0x%08lx",
+                bytesRead, static_cast<long>(context.readOffset),
+                static_cast<unsigned long>(capture), static_cast<unsigned long>(read),
+                static_cast<unsigned long>(position), static_cast<unsigned long>(status),
+                static_cast<unsigned long>(state), static_cast<unsigned long>(context.readFailure));
+  return text;
+}
 
 // Left-channel samples of 16-bit stereo, in -1 .. 1.
 std::vector<double> LeftChannel(const std::vector<std::uint8_t>& pcm) {
@@ -54,6 +126,7 @@ double Rms(const std::vector<double>& samples) {
 
 TEST(CaptureRing, ReadsBackToBackBlocksOfTheSourceAcrossTheRingEnd) {
   appState.stopRequested.store(0);
+  const StallWatch watch("CaptureRing");  // first: it also covers the ring's release
   CaptureContext context;
   ASSERT_EQ(DirectSoundCaptureCreate(nullptr, &context.captureDevice, nullptr), DS_OK);
   ASSERT_EQ(SetUpCaptureBuffer(context, context.captureDevice, &context.captureBuffer), DS_OK);
@@ -71,7 +144,8 @@ TEST(CaptureRing, ReadsBackToBackBlocksOfTheSourceAcrossTheRingEnd) {
   while (pcm.size() < 2 * 44100 * 4) {
     const LONG before = context.readOffset;
     LONG length = 0;
-    ASSERT_TRUE(ReadCaptureBlock(context, block.data(), header, length));
+    ASSERT_TRUE(ReadCaptureBlock(context, block.data(), header, length))
+        << CaptureCursors(context, pcm.size());
     ASSERT_EQ(length, static_cast<LONG>(kBlockBytes));
     EXPECT_EQ(context.readOffset, (before + length) % kCaptureRingBytes);
     wrapped += context.readOffset < before;
@@ -89,6 +163,7 @@ TEST(CaptureRing, ReadsBackToBackBlocksOfTheSourceAcrossTheRingEnd) {
 TEST(PlaybackRing, WritesArePacedByThePlayCursor) {
   appState.stopRequested.store(0);
   appState.volume.store(0);
+  const StallWatch watch("PlaybackRing");
   PlaybackContext context;
   ASSERT_EQ(DirectSoundCreate(nullptr, &context.playbackDevice, nullptr), DS_OK);
   ASSERT_EQ(context.playbackDevice->SetCooperativeLevel(GetDesktopWindow(), DSSCL_EXCLUSIVE),
