@@ -35,6 +35,15 @@ class KeptSettings : public ProgramTest {
     SyncWithWindow();
   }
 
+  // Opens the window on a file as written: the window's own closing would
+  // write over it first.
+  void ReopenWith(const std::string& content) {
+    CloseProgram();
+    WriteSettingsFile(content);
+    StartProgram();
+    SyncWithWindow();
+  }
+
   void ExpectDefaults() {
     EXPECT_EQ(StateOf(IDC_CLIENT).check, BST_CHECKED);
     EXPECT_EQ(Status(), "Client ready");
@@ -84,21 +93,18 @@ TEST_F(KeptSettings, TheWindowOpensAsItWasLastClosed) {
 }
 
 TEST_F(KeptSettings, AGoneDeviceAndValuesOutOfRangeLeaveTheDefaults) {
-  WriteSettingsFile(
+  ReopenWith(
       "[Software\\Tonewire]\n"
       "Role=dword:7\n"
       "Host=sz:\n"
       "Port=dword:70000\n"
       "Device=sz:USB headset\n"
       "Attenuation=dword:99\n");
-  Reopen();
   ExpectDefaults();
 }
 
 TEST_F(KeptSettings, ADamagedOrUnreadableFileStillOpensTheWindow) {
-  WriteSettingsFile(
-      std::string("\x00\xff[Software\\Tonewire\nPort=dword:-3\nHost=zz:x\n=sz:\n", 43));
-  Reopen();
+  ReopenWith(std::string("\x00\xff[Software\\Tonewire\nPort=dword:-3\nHost=zz:x\n=sz:\n", 43));
   ExpectDefaults();
   // Closing replaces the damaged file with what the window showed.
   ASSERT_TRUE(Replace(IDC_TARGET_PORT, "7000"));
@@ -115,23 +121,19 @@ TEST_F(KeptSettings, ADamagedOrUnreadableFileStillOpensTheWindow) {
 // takes them from the file, and a text that does not parse leaves the
 // default, never a wider choice.
 TEST_F(KeptSettings, TheServersAddressesAndNetworksComeFromTheFile) {
-  CloseProgram();  // its closing would write over the file
-  WriteSettingsFile(
+  ReopenWith(
       "[Software\\Tonewire]\n"
       "Role=dword:1\n"
       "Listen=sz:127.0.0.1,::1\n"
       "Allow=sz:192.168.1.0/24\n");
-  StartProgram();
   ServerPeers peers = CurrentServerPeers();
   EXPECT_EQ(ListenAddressesText(peers.listen), "127.0.0.1,::1");
   EXPECT_EQ(peers.allowed.Text(), "192.168.1.0/24");
 
-  CloseProgram();  // its closing would write over the file
-  WriteSettingsFile(
+  ReopenWith(
       "[Software\\Tonewire]\n"
       "Listen=sz:speakers.local\n"
       "Allow=sz:192.168.1.0/24,everyone\n");
-  StartProgram();
   peers = CurrentServerPeers();
   EXPECT_TRUE(peers.listen.empty());
   EXPECT_EQ(peers.allowed.Text(), AllowedNetworks().Text());
