@@ -20,11 +20,20 @@ cmake -S windows --preset windows -B "$folder" "$@" >/dev/null
 cmake --build "$folder" -j "$(nproc)"
 x86_64-w64-mingw32-strip "$folder/tonewire.exe"
 
-# The archive: the program, the README and the licence (when the tree has one).
+# The archive: the program, the README with the docs it links to, and the
+# licence (when the tree has one).
 stage="$folder/package/tonewire"
 rm -rf "$folder/package" "$folder/tonewire-windows-x86_64.zip"
 mkdir -p "$stage"
 cp "$folder/tonewire.exe" README.md "$stage/"
+# The pages and pictures the README links to travel with it.
+cp -r docs "$stage/"
+for link in $(grep -o '](docs/[^)#]*' README.md | cut -c3- | sort -u); do
+  if [ ! -e "$stage/$link" ]; then
+    echo "the archive misses $link, which README.md links to" >&2
+    exit 1
+  fi
+done
 if [ -f LICENSE ]; then
   cp LICENSE "$stage/"
 else
