@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -23,6 +22,7 @@
 #include "tests/faults/own_network.h"
 #include "tests/runners/run_harness.h"
 #include "tests/support/loopback_peer.h"
+#include "tests/support/pulse_environment.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ constexpr char kWaiting[] = "Wait for incoming...";
 void RequireOwnNetwork() {
   if (!twtest::InOwnNetwork()) {
     // Under CI the namespace must be there; elsewhere (no privilege) skip.
-    if (std::getenv("CI") != nullptr) {
+    if (twtest::RunningUnderCi()) {
       FAIL() << "cannot enter a network namespace of our own";
     }
     GTEST_SKIP() << "no network namespace of our own (needs CAP_SYS_ADMIN)";
