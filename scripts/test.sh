@@ -39,11 +39,12 @@ background_step() {
 }
 
 # A test run beside the one in front: its output goes to build/ci/NAME.log,
-# shown once finish_beside has waited for it.
+# shown once finish_beside has waited for it. Its own session, so that a
+# failing step in front stops it with every test it started.
 start_beside() {
   local name=$1
   shift
-  "$@" >"build/ci/$name.log" 2>&1 &
+  setsid "$@" >"build/ci/$name.log" 2>&1 &
   beside=$!
 }
 
@@ -96,7 +97,7 @@ setsid nice -n 19 bash -c 'echo 19 >/proc/self/autogroup 2>/dev/null || true
 background=$!
 beside=""
 trap 'kill -- -"$background" 2>/dev/null || true
-  [ -z "$beside" ] || { pkill -P "$beside"; kill "$beside"; } 2>/dev/null || true' EXIT
+  [ -z "$beside" ] || kill -- -"$beside" 2>/dev/null || true' EXIT
 
 step "Release build (g++)"
 preset release
