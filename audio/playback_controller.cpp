@@ -42,6 +42,8 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
   double lateness = Lateness(now, bytes);
   if (spaced) {
     lateness = FollowSenderClock(lateness);
+  } else {
+    asLateInARow_ = 0;  // a backlog, not a sender's pace
   }
   const double chunkSeconds = static_cast<double>(bytes) / bytesPerSecond_;
   chunkSeconds_ = chunkSeconds_ > 0 ? chunkSeconds_ + (chunkSeconds - chunkSeconds_) / kChunkAverage
@@ -199,25 +201,35 @@ void PlaybackController::RaiseTarget(double lateness) {
   }
 }
 
-// Two landings in a row at the sender's pace, both late beyond jitter and by
-// about as much, are no hold (after a hold chunks come on time again): the
-// sender paused or lost sound, and its clock has moved on. The baseline
-// moves with it, the target and the level go back to where they were before
-// the first of the two raised them, and the last seconds' lateness is taken
+// Three landings in a row at the sender's pace, all late beyond jitter and
+// by about as much, are no hold (after a hold chunks come on time again):
+// the sender paused or lost sound, and its clock has moved on. Two are not
+// enough: a receiver kept from reading for a moment just after a hold's
+// backlog began to land sees one more such landing, and then the rest of
+// the backlog in a burst, which ends the run. The baseline moves with the
+// sender, the target and the level go back to where they were before the
+// first of the three raised them, and the last seconds' lateness is taken
 // as the pause's. Returns this landing's lateness on the sender's clock.
 double PlaybackController::FollowSenderClock(double lateness) {
   const double clear = ClearOfJitter();
   if (lateness <= clear || lastSpacedLateness_ <= clear ||
       std::fabs(lateness - lastSpacedLateness_) > clear / 2) {
+    asLateInARow_ = 0;
     return lateness;
   }
-  const double moved = std::min(lateness, lastSpacedLateness_);
+  if (++asLateInARow_ == 1) {
+    beforeRun_ = beforeLanding_;  // before the first of the run raised them
+    leastOfRun_ = std::min(lateness, lastSpacedLateness_);
+    return lateness;
+  }
+  const double moved = std::min(lateness, leastOfRun_);
   baseline_ += moved;
   lastSpacedLateness_ = 0;
-  if (adaptive_ && target_ > beforeLanding_.target) {
-    target_ = beforeLanding_.target;
-    level_ = beforeLanding_.level;
-    levelGoal_ = beforeLanding_.levelGoal;
+  asLateInARow_ = 0;
+  if (adaptive_ && target_ > beforeRun_.target) {
+    target_ = beforeRun_.target;
+    level_ = beforeRun_.level;
+    levelGoal_ = beforeRun_.levelGoal;
     for (Second& second : seconds_) {
       second.level = std::min(second.level, level_);  // a second that ended meanwhile
     }

@@ -8,7 +8,7 @@
 // is late by how much its arrival trails the bytes received so far at the
 // format's rate, measured against the earliest recent arrivals (a baseline
 // that may rise by at most kBaselineDrift a second, faster than two sound
-// clocks part, slower than any hold). Two landings in a row at the
+// clocks part, slower than any hold). Three landings in a row at the
 // sender's pace (not a burst's), late beyond jitter by about as much, move
 // it up to them and undo the raise the first made: after a hold chunks come
 // on time again, so that is a sender that paused or lost sound, and its
@@ -207,6 +207,11 @@ class PlaybackController {
   };
   Raised beforeLanding_;
   double lastSpacedLateness_ = 0;
+  // Landings at the sender's pace in a row as late as the one before, the
+  // values before the first of them raised them, and the least lateness.
+  int asLateInARow_ = 0;
+  Raised beforeRun_;
+  double leastOfRun_ = 0;
   // Stream clock: arrival time less received bytes at the format's rate.
   std::uint64_t received_ = 0;
   bool started_ = false;

@@ -50,6 +50,9 @@ struct Pair {
   // source stopped) and goes on from there, with no backlog.
   long pauseMs = 0;
   long pauseSeconds = 0;
+  // Once the first hold's first chunk has landed, the receiver reads
+  // nothing for this long (a busy machine): the rest lands at once after.
+  long starveAfterHoldMs = 0;
 };
 
 struct Outcome {
@@ -99,7 +102,12 @@ class Link {
       const long into = (arrival - pair_.firstHoldSeconds * 1000) % period;
       if (into < pair_.holdMs) {
         arrival += pair_.holdMs - into;
+        firstHeldAt_ = firstHeldAt_ < 0 ? arrival : firstHeldAt_;
       }
+    }
+    if (firstHeldAt_ >= 0 && arrival > firstHeldAt_ &&
+        arrival < firstHeldAt_ + pair_.starveAfterHoldMs) {
+      arrival = firstHeldAt_ + pair_.starveAfterHoldMs;
     }
     last_ = arrival;
     return arrival;
@@ -110,6 +118,7 @@ class Link {
   std::uint32_t noise_ = 12345;
   long nextLateMs_ = 120000;
   long last_ = 0;
+  long firstHeldAt_ = -1;  // when the first hold's first chunk landed
 };
 
 // seconds of simulated time; queue figures only after measureFrom.
@@ -498,7 +507,7 @@ TEST(PlaybackTarget, TakesNoJitterForASightingOfAHold) {
 // pause is one gap, and the stream's clock follows the sender's, so that
 // the target comes back down (it rises with the first late landing, which
 // could be a hold) instead of every chunk reading late for minutes.
-TEST(PlaybackTarget, FollowsASenderThatPaused) {
+TEST(PlaybackTarget, FollowsASenderThatPausedButNotABusyReceiver) {
   for (long pauseMs : {700L, 2500L}) {
     SCOPED_TRACE(pauseMs);
     Pair pair{0, 0};
@@ -508,6 +517,21 @@ TEST(PlaybackTarget, FollowsASenderThatPaused) {
     const Outcome outcome = Simulate(pair, 160, 0);
     EXPECT_EQ(outcome.gaps, 1);
     EXPECT_LT(outcome.targets.back(), 0.1);
+  }
+  // A receiver kept from reading for a moment just as a hold's backlog
+  // lands sees one more landing at pace as late, then the rest at once:
+  // still a hold, whose headroom is kept for the next ones.
+  for (long busyMs : {100L, 150L}) {
+    SCOPED_TRACE(busyMs);
+    Pair pair{0, 0};
+    pair.jitterMs = 5;
+    pair.holdMs = 250;
+    pair.holdEverySeconds = 15;
+    pair.firstHoldSeconds = 14;
+    pair.starveAfterHoldMs = busyMs;
+    const Outcome outcome = Simulate(pair, 75, 0);
+    EXPECT_EQ(outcome.gaps, 1);  // of five holds
+    EXPECT_GT(outcome.targets.back(), 0.25);
   }
 }
 
