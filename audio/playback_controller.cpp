@@ -43,7 +43,7 @@ void PlaybackController::OnArrival(double now, std::uint64_t bytes, std::uint64_
   if (spaced) {
     lateness = FollowSenderClock(lateness);
   } else {
-    asLateInARow_ = 0;  // a backlog, not a sender's pace
+    secondAsLate_ = false;  // a backlog, not a sender's pace
   }
   const double chunkSeconds = static_cast<double>(bytes) / bytesPerSecond_;
   chunkSeconds_ = chunkSeconds_ > 0 ? chunkSeconds_ + (chunkSeconds - chunkSeconds_) / kChunkAverage
@@ -214,10 +214,11 @@ double PlaybackController::FollowSenderClock(double lateness) {
   const double clear = ClearOfJitter();
   if (lateness <= clear || lastSpacedLateness_ <= clear ||
       std::fabs(lateness - lastSpacedLateness_) > clear / 2) {
-    asLateInARow_ = 0;
+    secondAsLate_ = false;
     return lateness;
   }
-  if (++asLateInARow_ == 1) {
+  if (!secondAsLate_) {
+    secondAsLate_ = true;
     beforeRun_ = beforeLanding_;  // before the first of the run raised them
     leastOfRun_ = std::min(lateness, lastSpacedLateness_);
     return lateness;
@@ -225,7 +226,7 @@ double PlaybackController::FollowSenderClock(double lateness) {
   const double moved = std::min(lateness, leastOfRun_);
   baseline_ += moved;
   lastSpacedLateness_ = 0;
-  asLateInARow_ = 0;
+  secondAsLate_ = false;
   if (adaptive_ && target_ > beforeRun_.target) {
     target_ = beforeRun_.target;
     level_ = beforeRun_.level;

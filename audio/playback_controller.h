@@ -207,9 +207,10 @@ class PlaybackController {
   };
   Raised beforeLanding_;
   double lastSpacedLateness_ = 0;
-  // Landings at the sender's pace in a row as late as the one before, the
-  // values before the first of them raised them, and the least lateness.
-  int asLateInARow_ = 0;
+  // The last landing at the sender's pace was the second in a row as late
+  // as the one before; the values before the first of them raised them, and
+  // the lesser lateness of the two.
+  bool secondAsLate_ = false;
   Raised beforeRun_;
   double leastOfRun_ = 0;
   // Stream clock: arrival time less received bytes at the format's rate.
