@@ -170,12 +170,18 @@ double PlaybackController::PeakBack(std::size_t back) const {
 
 // Seconds of the last kSightingSeconds (this one included) in which a chunk
 // came within half a chunk's interval of this lateness, or later: sightings
-// of the same hold.
+// of the same hold. Only those up to the youngest one this late count: the
+// ones since, less late, may be a hold that recurs at a fixed period
+// against the sender's fixed pace and strikes a little further from its
+// worst place each time, until it comes back to it.
 int PlaybackController::Sightings(double lateness) const {
   const double near = std::max(lateness - chunkSeconds_ / 2, kJitterAllowance);
-  int seen = second_.lateness >= near ? 1 : 0;
-  for (double peak : latePeaks_) {
-    seen += peak >= near && peak <= kLatestSeconds ? 1 : 0;
+  int seen = 0;
+  bool reached = false;
+  for (std::size_t back = 0; back <= kSightingSeconds; ++back) {
+    const double peak = PeakBack(back);
+    reached = reached || peak >= lateness;
+    seen += reached && peak >= near && peak <= kLatestSeconds ? 1 : 0;
   }
   return std::max(seen, 1);
 }

@@ -21,10 +21,12 @@
 // chunks, may delay one by up to an interval more: the phase margin is
 // kPhaseMargin times the lateness beyond kJitterAllowance (jitter needs
 // none), up to an interval, and each further sighting of such a hold within
-// kSightingSeconds narrows it (the n-th keeps an n-th). A sighting less
-// late, by less than an interval, struck elsewhere between two chunks and
-// bounds the hold: no longer than that lateness, an interval and the link's
-// everyday jitter; the phase margin never goes beyond the bound. While
+// kSightingSeconds, up to the latest, narrows it (the n-th keeps an n-th;
+// less late ones since may be a hold walking away from its worst place, to
+// come back to it). A sighting less late, by less than an interval, struck
+// elsewhere between two chunks and bounds the hold: no longer than that
+// lateness, an interval and the link's everyday jitter; the phase margin
+// never goes beyond the bound. While
 // holds keep coming (one within kMemorySeconds), the target is kept for the
 // worst of them within kSightingSeconds: a later one that struck where it
 // delayed a chunk less may strike worse again. Once only jitter came for
