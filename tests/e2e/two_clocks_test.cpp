@@ -10,14 +10,6 @@
 // exactly and would hide it). A Server that follows the Client plays the
 // tone at the Client's pace, 436.13 Hz on our clock, and its waveform stays
 // whole meanwhile (a rate change that clicked would show as a break too).
-//
-// The Server holds a fixed 150 ms ahead of the speaker. Left to adapt, it
-// holds 25 ms on loopback, and on a shared two-core machine with other
-// streams beside it (CI runs the Wine tests beside this one) a stall of
-// more than that is a gap: twice in three clean-clone runs on one day.
-// Stalls are the adaptive target's business (its own tests, and the
-// network test's holds); the rate loop that follows the Client's clock is
-// the same with either target.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -57,8 +49,7 @@ class TwoClocks : public ::testing::Test {
 TEST_F(TwoClocks, ServerFollowsASlowClientForTwoMinutesWithoutABreak) {
   const int port = FreeLoopbackPort();
   auto server = StartProgram(
-      TW_CLI_PATH,
-      {"server", "--port", std::to_string(port), "--device", "Speakers", "--latency", "150"}, {});
+      TW_CLI_PATH, {"server", "--port", std::to_string(port), "--device", "Speakers"}, {});
   ASSERT_TRUE(server->WaitForLine("Wait for incoming...", kWaitMs));
   const TestToneRecording run =
       RecordTestTone(TW_CLI_PATH, *server, port,
