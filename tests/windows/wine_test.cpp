@@ -340,14 +340,15 @@ TEST_F(WindowsBuild, TheWindowsServersRateFollowsASlowLinuxClient) {
   const double last = FrequencyHz({end - measured, end}, kRecordRate);
   const double before = FrequencyHz({end - 2 * measured, end - measured}, kRecordRate);
   std::printf(
-      "[ measured ] Windows Server, the 30 s before the last at %.3f Hz, the last at %.3f Hz\n",
-      before, last);
+      "[ measured ] Windows Server, the %.0f s before the last at %.3f Hz, the last at "
+      "%.3f Hz\n",
+      kMeasuredSeconds, before, last);
   // Within 0.3 Hz (690 ppm): the controller's target still narrows as it
   // sees Wine's late landings again, and its level follows at up to 3 ms a
   // second; unfollowed is 0.87 Hz away. A stall of this shared machine
   // makes a chunk late: the target rises and the rate plays up to 0.5 %
   // slow for a while to fill it (1.3 Hz low over 30 s in one CI run), so
-  // one of the last two 30 s must be within it; unfollowed, neither is.
+  // one of the last two windows must be within it; unfollowed, neither is.
   const double followed = kToneHzSent * (1 + kClockPpm * 1e-6);
   EXPECT_LT(std::min(std::fabs(last - followed), std::fabs(before - followed)), 0.3);
 }
