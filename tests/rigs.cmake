@@ -17,6 +17,7 @@ list(APPEND TW_TEST_RIG_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/runners/run_harness.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cli/cli_process.cpp
   ${CMAKE_CURRENT_LIST_DIR}/e2e/sound_rig.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/e2e/stall_watch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/e2e/tone_checks.cpp)
 add_library(tw_test_rigs STATIC ${TW_TEST_RIG_SOURCES})
 target_link_libraries(tw_test_rigs PUBLIC tw_loopback_peer tw_program GTest::gtest)

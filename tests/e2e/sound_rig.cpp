@@ -195,6 +195,7 @@ TestToneRecording RecordTestTone(const std::string& cliPath, ChildProcess& serve
   constexpr int kWaitMs = 15000;
   constexpr int kExitMs = 10000;
   TestToneRecording run;
+  const StallWatch watch;
   ChildProcess recorder(RecorderOptions("Speakers.monitor", 20));
   // An idle null sink renders in 2 s blocks and takes its recorder's 20 ms
   // only from its next block, so the Server's stream could wait up to 2 s
@@ -211,6 +212,9 @@ TestToneRecording RecordTestTone(const std::string& cliPath, ChildProcess& serve
       {"client", "127.0.0.1", "--port", std::to_string(clientPort), "--device", "Test tone"},
       clientEnvironment);
   run.soundStart = WaitForFirstSound(recorder, kWaitMs);
+  const StallWatch::Clock::time_point soundStartAt =
+      FrameTime(static_cast<size_t>(run.soundStart), recorder.ByteCount() / kFrameBytes,
+                StallWatch::Clock::now());
   const auto frames = static_cast<std::uint64_t>(run.soundStart + seconds * kRecordRate);
   if (run.soundStart < 0) {
     run.failure = "no sound from the Server";
@@ -223,6 +227,7 @@ TestToneRecording RecordTestTone(const std::string& cliPath, ChildProcess& serve
   server.Signal(SIGTERM);
   run.serverExit = server.Wait(kExitMs);
   run.left = StereoChannel(recorder.Bytes(), 0);
+  run.stalls = watch.Since(soundStartAt);
   return run;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/stall_watch.h"
 #include "tests/support/child_process.h"
 
 namespace twtest {
@@ -63,8 +64,9 @@ inline constexpr double kTestToneBreakThreshold = 0.005;
 // `seconds` from the first sound, then stops the Client and the Server.
 struct TestToneRecording {
   std::string failure;
-  std::vector<double> left;  // the recording's left channel
-  long soundStart = -1;      // its first frame of sound
+  std::vector<double> left;          // the recording's left channel
+  long soundStart = -1;              // its first frame of sound
+  std::vector<MachineStall> stalls;  // timed from the first sound
   int clientExit = -1;
   int serverExit = -1;
 };

@@ -10,6 +10,8 @@
 // exactly and would hide it). A Server that follows the Client plays the
 // tone at the Client's pace, 436.13 Hz on our clock, and its waveform stays
 // whole meanwhile (a rate change that clicked would show as a break too).
+// A gap or break that follows a stall of the machine itself is reported, not
+// failed (tests/e2e/stall_watch.h).
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "tests/e2e/sound_rig.h"
+#include "tests/e2e/stall_watch.h"
 #include "tests/e2e/tone_checks.h"
 #include "tests/support/child_process.h"
 #include "tests/support/pulse_environment.h"
@@ -40,6 +43,8 @@ constexpr int kWaitMs = 15000;
 // 436.13 Hz on ours; the correction has settled by then. 0.1 Hz is a tenth
 // of the difference the skew makes.
 constexpr double kFrequencyTolerance = 0.1;
+// A target raised 20 s before the second minute has been filled by then.
+constexpr double kStallSpoilsRateFromSeconds = 40;
 
 class TwoClocks : public ::testing::Test {
  protected:
@@ -64,22 +69,36 @@ TEST_F(TwoClocks, ServerFollowsASlowClientForTwoMinutesWithoutABreak) {
   const Span checked{static_cast<size_t>(soundStart + kSettleSeconds * kRecordRate),
                      static_cast<size_t>((kStreamSeconds - kSettleSeconds) * kRecordRate)};
   const Stretch quietest = QuietestStretch(left, checked, kTestToneGapWindow, kTestToneLevelRms);
-  const std::vector<size_t> breaks =
+  const std::vector<size_t> allBreaks =
       BreaksAbove(left, checked, kTestToneHz, kTestToneBreakThreshold, kTestToneGapWindow);
-  std::printf("[ measured ] %zu breaks in %.0f s; quietest 20 ms %.2f dB\n", breaks.size(),
+  std::printf("[ measured ] %zu breaks in %.0f s; quietest 20 ms %.2f dB\n", allBreaks.size(),
               kStreamSeconds - kSettleSeconds, quietest.levelDb);
-  for (size_t i = 0; i < breaks.size() && i < 10; ++i) {
+  for (size_t i = 0; i < allBreaks.size() && i < 10; ++i) {
     std::printf("[ measured ] break at %.2f s\n",
-                static_cast<double>(breaks[i] - soundStart) / kRecordRate);
+                static_cast<double>(allBreaks[i] - soundStart) / kRecordRate);
   }
-  EXPECT_GT(quietest.levelDb, kTestToneGapFloorDb);
-  EXPECT_TRUE(breaks.empty());
+  PrintStalls(run.stalls);
+  EXPECT_TRUE(UnexplainedByStalls(QuietStretchesBelow(left, checked, kTestToneGapWindow,
+                                                      kTestToneLevelRms, kTestToneGapFloorDb),
+                                  soundStart, run.stalls, "gap")
+                  .empty());
+  EXPECT_TRUE(UnexplainedByStalls(allBreaks, soundStart, run.stalls, "break").empty());
 
   const auto minute = static_cast<size_t>(60 * kRecordRate);
   const auto secondMinute = left.begin() + soundStart + static_cast<long>(minute);
   const double hz =
       FrequencyHz({secondMinute, secondMinute + static_cast<long>(minute)}, kRecordRate);
   std::printf("[ measured ] second minute at %.3f Hz\n", hz);
+  // A stalled Client's late chunk raises the target, and the Server plays up
+  // to 0.5 % slow for a while to fill it (a stall at 82 s put the second
+  // minute 1 Hz low): after a stall the rate is not the Client's alone.
+  for (const MachineStall& stall : run.stalls) {
+    if (stall.endSeconds > kStallSpoilsRateFromSeconds) {
+      std::printf("[ measured ] the second minute's rate is not checked: a stall at %.2f s\n",
+                  stall.endSeconds);
+      return;
+    }
+  }
   EXPECT_NEAR(hz, kTestToneHz * (1 + kClockPpm * 1e-6), kFrequencyTolerance);
 }
 
