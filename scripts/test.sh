@@ -108,11 +108,11 @@ await windows-headers
 cat build/ci/windows-headers.log
 
 # The end-to-end tests measure real-time pace, so they run one at a time,
-# with only the low-priority builds beside them. The Wine tests stream in
-# real time too (a Windows Server's rate, both directions), so they follow
-# alone. Beside the Wine tests and the soak test, which ran at normal
-# priority, the end-to-end tests had 20-80 ms silences in five of six CI
-# runs on one day, at times when nothing but those ran beside them.
+# with only the low-priority builds beside them; they tell a stall of the
+# whole machine from a fault (tests/e2e/stall_watch.h), but not a lane at
+# normal priority that takes the processor from the programs they test. The
+# Wine tests stream in real time too (a Windows Server's rate, both
+# directions), so they follow alone.
 step "end-to-end tests (Release)"
 ctest --preset release-realtime
 
