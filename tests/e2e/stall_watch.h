@@ -32,6 +32,7 @@ class StallWatch {
 
   // The stalls seen so far, timed from origin.
   std::vector<MachineStall> Since(Clock::time_point origin) const;
+  Clock::time_point started() const { return started_; }
 
  private:
   struct Seen {
@@ -40,6 +41,7 @@ class StallWatch {
   };
   void Watch(const std::stop_token& stop);
 
+  const Clock::time_point started_ = Clock::now();
   mutable std::mutex mutex_;
   std::vector<Seen> seen_;
   std::jthread thread_;  // last: stopped and joined before the rest goes
