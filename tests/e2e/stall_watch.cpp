@@ -1,5 +1,8 @@
 #include "tests/e2e/stall_watch.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <cstdio>
 
 #include "tests/e2e/tone_checks.h"
@@ -18,9 +21,28 @@ double Milliseconds(StallWatch::Clock::duration duration) {
 
 }  // namespace
 
-StallWatch::StallWatch() : thread_([this](const std::stop_token& stop) { Watch(stop); }) {}
+StallWatch::StallWatch() {
+  cpu_set_t usable;
+  CPU_ZERO(&usable);
+  if (::sched_getaffinity(0, sizeof usable, &usable) != 0) {
+    threads_.emplace_back([this](const std::stop_token& stop) { Watch(stop, -1); });
+    return;
+  }
+  for (int processor = 0; processor < CPU_SETSIZE; ++processor) {
+    if (CPU_ISSET(processor, &usable)) {
+      threads_.emplace_back(
+          [this, processor](const std::stop_token& stop) { Watch(stop, processor); });
+    }
+  }
+}
 
-void StallWatch::Watch(const std::stop_token& stop) {
+void StallWatch::Watch(const std::stop_token& stop, int processor) {
+  if (processor >= 0) {
+    cpu_set_t only;
+    CPU_ZERO(&only);
+    CPU_SET(processor, &only);
+    ::pthread_setaffinity_np(::pthread_self(), sizeof only, &only);  // unpinned if refused
+  }
   Clock::time_point before = Clock::now();
   while (!stop.stop_requested()) {
     std::this_thread::sleep_for(kStep);

@@ -1,11 +1,11 @@
-// A watch on the machine itself: a thread of the test's own that sleeps a
-// millisecond at a time and notes each wake-up that came more than 15 ms
-// late. A shared machine now and then runs nothing of ours for tens of
-// milliseconds (seen: 100 ms, with only low-priority builds beside the tests
-// and no process waiting on the disk); the programs under test are held with
-// everything else, and the sound server's queue runs dry. A gap or break
-// that follows such a stall is the machine's and is reported as such; one
-// that no stall explains is the program's.
+// A watch on the machine itself: on each processor a thread of the test's
+// own, held to it, that sleeps a millisecond at a time and notes each
+// wake-up that came more than 15 ms late (a processor of this virtual
+// machine can stand still while the other runs on). A shared machine now and then runs nothing of
+// ours for tens of milliseconds (seen: 100 ms, with only low-priority builds beside the tests and
+// no process waiting on the disk); the programs under test are held with everything else, and the
+// sound server's queue runs dry. A gap or break that follows such a stall is the machine's and is
+// reported as such; one that no stall explains is the program's.
 #pragma once
 
 #include <chrono>
@@ -39,12 +39,12 @@ class StallWatch {
     Clock::time_point end;
     double lengthMs;
   };
-  void Watch(const std::stop_token& stop);
+  void Watch(const std::stop_token& stop, int processor);
 
   const Clock::time_point started_ = Clock::now();
   mutable std::mutex mutex_;
   std::vector<Seen> seen_;
-  std::jthread thread_;  // last: stopped and joined before the rest goes
+  std::vector<std::jthread> threads_;  // last: stopped and joined before the rest goes
 };
 
 // The moment a recording's frame `frame` was recorded, from how many frames
