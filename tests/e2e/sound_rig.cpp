@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -189,6 +191,13 @@ long WaitForFirstSound(const ChildProcess& recorder, int timeoutMs) {
   return -1;
 }
 
+StallWatch::Clock::time_point FirstSoundTime(const ChildProcess& recorder, long soundStart) {
+  const double held = static_cast<double>(recorder.ByteCount() / kFrameBytes);
+  const double behind = (held - static_cast<double>(std::max(soundStart, 0L))) / kRecordRate;
+  return StallWatch::Clock::now() - std::chrono::duration_cast<StallWatch::Clock::duration>(
+                                        std::chrono::duration<double>(behind));
+}
+
 TestToneRecording RecordTestTone(const std::string& cliPath, ChildProcess& server, int clientPort,
                                  const std::vector<std::string>& clientEnvironment,
                                  double seconds) {
@@ -212,9 +221,7 @@ TestToneRecording RecordTestTone(const std::string& cliPath, ChildProcess& serve
       {"client", "127.0.0.1", "--port", std::to_string(clientPort), "--device", "Test tone"},
       clientEnvironment);
   run.soundStart = WaitForFirstSound(recorder, kWaitMs);
-  const StallWatch::Clock::time_point soundStartAt =
-      FrameTime(static_cast<size_t>(run.soundStart), recorder.ByteCount() / kFrameBytes,
-                StallWatch::Clock::now());
+  const StallWatch::Clock::time_point soundStartAt = FirstSoundTime(recorder, run.soundStart);
   const auto frames = static_cast<std::uint64_t>(run.soundStart + seconds * kRecordRate);
   if (run.soundStart < 0) {
     run.failure = "no sound from the Server";

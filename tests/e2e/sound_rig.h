@@ -48,6 +48,10 @@ std::unique_ptr<ChildProcess> StartProgram(const std::string& path,
 // -20 dBFS tone); its first frame, or -1 after timeoutMs.
 long WaitForFirstSound(const ChildProcess& recorder, int timeoutMs);
 
+// When the recording's frame soundStart was recorded, on the stall watch's
+// clock: from how many frames the recorder holds now.
+StallWatch::Clock::time_point FirstSoundTime(const ChildProcess& recorder, long soundStart);
+
 // The built-in "Test tone" as the test tone runs record it: its level
 // (-12 dBFS, as an RMS of full scale); a gap is 20 ms of it 40 dB below that
 // level; a break is a leftover of its waveform above 0.005 of full scale (a

@@ -65,13 +65,6 @@ std::vector<MachineStall> StallWatch::Since(Clock::time_point origin) const {
   return stalls;
 }
 
-StallWatch::Clock::time_point FrameTime(size_t frame, size_t held,
-                                        StallWatch::Clock::time_point readAt) {
-  const double behind = (static_cast<double>(held) - static_cast<double>(frame)) / kRecordRate;
-  return readAt - std::chrono::duration_cast<StallWatch::Clock::duration>(
-                      std::chrono::duration<double>(behind));
-}
-
 void PrintStalls(const std::vector<MachineStall>& stalls) {
   for (const MachineStall& stall : stalls) {
     std::printf("[ measured ] the machine held the test's own thread %.0f ms, until %.2f s\n",

@@ -1,11 +1,12 @@
 // A watch on the machine itself: on each processor a thread of the test's
 // own, held to it, that sleeps a millisecond at a time and notes each
-// wake-up that came more than 15 ms late (a processor of this virtual
-// machine can stand still while the other runs on). A shared machine now and then runs nothing of
-// ours for tens of milliseconds (seen: 100 ms, with only low-priority builds beside the tests and
-// no process waiting on the disk); the programs under test are held with everything else, and the
-// sound server's queue runs dry. A gap or break that follows such a stall is the machine's and is
-// reported as such; one that no stall explains is the program's.
+// wake-up that came more than 15 ms late. A shared machine now and then runs
+// nothing of ours for tens of milliseconds (seen: 100 ms, with no process
+// waiting on the disk), and one processor of a virtual machine can stand
+// still while the other runs on; the programs under test are held too, and
+// the sound server's queue runs dry. A gap or break that follows such a
+// stall is the machine's and is reported as such; one that no stall
+// explains is the program's.
 #pragma once
 
 #include <chrono>
@@ -47,18 +48,14 @@ class StallWatch {
   std::vector<std::jthread> threads_;  // last: stopped and joined before the rest goes
 };
 
-// The moment a recording's frame `frame` was recorded, from how many frames
-// it held (`held`) when read at `readAt`.
-StallWatch::Clock::time_point FrameTime(size_t frame, size_t held,
-                                        StallWatch::Clock::time_point readAt);
+// Prints each stall, for the test's output.
+void PrintStalls(const std::vector<MachineStall>& stalls);
 
 // Of the positions found in a recording (frames; second 0 at frame
 // soundStart), those that no stall explains. A stall explains what the
 // recording shows from a quarter second before it began (the recording's
 // timing is that rough) to 1.5 s after it ended (a stalled Client's sound
 // is heard a target and a chunk later). Prints which `what` each explained.
-void PrintStalls(const std::vector<MachineStall>& stalls);
-
 std::vector<size_t> UnexplainedByStalls(const std::vector<size_t>& positions, long soundStart,
                                         const std::vector<MachineStall>& stalls, const char* what);
 

@@ -205,9 +205,7 @@ const FullVolumeRun& StreamAtFullVolume() {
     ChildProcess recorder(RecorderOptions(kRecorded, kRecorderLatencyMs));
     std::unique_ptr<ChildProcess> client = StartClient(port, kToneCapture);
     run.soundStart = WaitForSound(recorder, 0);
-    const StallWatch::Clock::time_point soundStartAt =
-        FrameTime(static_cast<size_t>(std::max(run.soundStart, 0L)),
-                  recorder.ByteCount() / kFrameBytes, StallWatch::Clock::now());
+    const StallWatch::Clock::time_point soundStartAt = FirstSoundTime(recorder, run.soundStart);
     if (run.soundStart < 0 ||
         !RecordFor(recorder, run.soundStart, kSettleSeconds + kGapCheckSeconds + 0.5)) {
       run.failure = "no 21 s of sound from the Server:" + Described(*server) + Described(*client);
