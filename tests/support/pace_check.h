@@ -16,12 +16,13 @@ struct PaceRatios {
 
 // Two 44100 Hz stereo 16-bit quarter-second buffers on the playback device
 // with this description, one kept full and set to 44321 Hz, one never fed
-// and set to 43880 Hz, played for 18 s; the last 8 s are measured.
+// and set to 43880 Hz, played for 18 s; the last 8 s are measured, as the
+// slope through the cursors' readings every 10 ms.
 PaceRatios MeasurePaceRatios(const std::string& device);
 
 // Measures, prints the figures and checks them: 0.5 % either way; the
-// cursors are read in 10 ms steps and move in steps of up to 20 ms (the
-// sound server's requests), 0.25 % of the 8 s. Also checks the control's
+// cursors move in steps of up to 20 ms (the sound server's requests), which
+// the slope through some 800 readings evens out. Also checks the control's
 // answers: what was set is read back, a frequency out of range is refused,
 // and a buffer made without the control refuses it.
 void ExpectPaceFollowsTheRing(const std::string& device);
