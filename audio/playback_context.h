@@ -17,6 +17,9 @@ struct IDirectSoundBuffer;
 // The largest frame the writer keeps whole across chunks (eight channels of
 // 32 bits take 32 bytes); a larger one goes into the ring as it comes.
 inline constexpr LONG kMaxCarriedFrame = 256;
+// The most of a faded end the writer keeps as it was: 5 ms of 192000 Hz in
+// eight channels of 32 bits. A longer fade keeps its last frames only.
+inline constexpr LONG kMaxUnfadedEnd = 960 * 32;
 
 struct PlaybackContext {
   PlaybackContext();
@@ -49,5 +52,11 @@ struct PlaybackContext {
   LONG fadeFrames = 1;    // frames of a fade in or out, a few milliseconds
   LONG fadeInStep = -1;   // where the next written frame is in a fade-in; -1: none
   bool fadedOut = false;  // the queued sound's end was faded out
-  LONG idleLooks = 0;     // receive waits without data since the last write
+  // That end as it was before the fade (unfadedBytes of it, up to
+  // writeOffset): put back when the next sound comes before the device has
+  // taken any of the fade, so that a chunk that was only late plays on
+  // seamlessly.
+  BYTE unfadedEnd[kMaxUnfadedEnd] = {};
+  LONG unfadedBytes = 0;
+  LONG idleLooks = 0;  // receive waits without data since the last write
 };

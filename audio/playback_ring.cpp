@@ -20,10 +20,11 @@ constexpr std::chrono::milliseconds kLongestDrain{1000};
 constexpr DWORD kFadesPerSecond = 200;  // a fade lasts 5 ms
 // Idle looks come a receive wait (50 ms) apart.
 constexpr DWORD kLooksPerSecond = 20;
-// Sound queued below this much (15 ms) when the next chunk is overdue is
-// about to run out: a fade costs less than the click. More is left alone,
-// since the chunk may still come in time and a fade would then be a dip.
-constexpr DWORD kRunOutPerSecond = 1000 / 15;
+// Sound queued below this much when the next chunk is overdue may run out
+// before the next idle look (a receive wait, and 15 ms for a late one), so
+// its end is faded out now rather than stopping with a click. The fade is
+// undone if the chunk comes before the device has taken any of it.
+constexpr DWORD kRunOutMs = 1000 / kLooksPerSecond + 15;
 
 // The frame the writer keeps whole: blockAlign, or a byte for a frame larger
 // than it can carry.
@@ -70,6 +71,7 @@ LONG QueuedBytes(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) 
     const LONG skipped = RingDistance(context, context.writeOffset, static_cast<LONG>(writeCursor));
     context.silentBytes = context.silentBytes > skipped ? context.silentBytes - skipped : 0;
     context.fadeInStep = 0;
+    context.unfadedBytes = 0;  // the faded end, if any, has been played
     context.writeOffset = static_cast<LONG>(writeCursor);
     used = static_cast<LONG>(writeCursor) - static_cast<LONG>(playCursor);
     used = used < 0 ? used + context.bufferBytes : used;
@@ -96,6 +98,31 @@ LONG RoomFor(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
   return room > 0 ? room - room % WholeFrame(context) : 0;
 }
 
+// New sound is about to go in after a faded end: if the device has taken
+// none of the fade, the end goes back to what it was and the sound plays on
+// as if nothing had been faded; otherwise the new sound fades in after what
+// was heard of the fade.
+void PutBackUnfadedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
+  if (!context.fadedOut || context.unfadedBytes == 0) {
+    return;
+  }
+  const LONG bytes = context.unfadedBytes;
+  context.unfadedBytes = 0;
+  const LONG lead =
+      RingDistance(context, static_cast<LONG>(playCursor), static_cast<LONG>(writeCursor));
+  const LONG start = (context.writeOffset - bytes + context.bufferBytes) % context.bufferBytes;
+  RingSpan span;
+  if (context.queuedBytes - lead < bytes ||
+      FAILED(LockSpan(context.playbackBuffer, start, bytes, span))) {
+    context.fadeInStep = 0;
+    return;
+  }
+  span.CopyFrom(context.unfadedEnd);
+  if (FAILED(UnlockSpan(context.playbackBuffer, span))) {
+    context.fadeInStep = 0;
+  }
+}
+
 // Waits in steps of at most 500 ms until there is room, showing the queued
 // amount on every pass; a stopped ring that is full starts playing. Returns
 // the room, or 0 on a stop request or a failed query.
@@ -112,6 +139,7 @@ LONG WaitForRoom(PlaybackContext& context) {
     PostMessageA(appState.bufferMeter.load(), PBM_SETPOS,
                  static_cast<WPARAM>(context.bufferBytes - room), 0);
     if (room > 0) {
+      PutBackUnfadedEnd(context, playCursor, writeCursor);
       return room;
     }
     if (!context.playing) {
@@ -249,24 +277,28 @@ void RepublishSoundEnd(PlaybackContext& context) {
 }
 
 // Fades out the end of the queued sound that the device has not taken yet,
-// so that running out is not a click; the next chunk then fades in.
+// so that running out is not a click, and keeps that end as it was.
 void FadeOutQueuedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCursor, LONG queued) {
   const LONG lead =
       RingDistance(context, static_cast<LONG>(playCursor), static_cast<LONG>(writeCursor));
   const LONG frame = context.frameBytes;
   LONG frames = queued > lead ? (queued - lead) / frame : 0;
   frames = frames < context.fadeFrames ? frames : context.fadeFrames;
+  frames = frames < kMaxUnfadedEnd / frame ? frames : kMaxUnfadedEnd / frame;
   context.fadedOut = true;
-  context.fadeInStep = 0;
+  context.unfadedBytes = 0;
   RingSpan span;
   const LONG start =
       (context.writeOffset - frames * frame + context.bufferBytes) % context.bufferBytes;
   if (frames == 0 || FAILED(LockSpan(context.playbackBuffer, start, frames * frame, span))) {
     return;
   }
+  span.CopyTo(context.unfadedEnd);
   RampFrames(span,
              {frame, context.sampleBytes, context.fadeFrames, context.fadeFrames - frames, false});
-  UnlockSpan(context.playbackBuffer, span);
+  if (SUCCEEDED(UnlockSpan(context.playbackBuffer, span))) {
+    context.unfadedBytes = span.bytes();
+  }
 }
 
 }  // namespace
@@ -303,6 +335,7 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
   context.silentBytes = 0;
   context.fadeInStep = -1;
   context.fadedOut = false;
+  context.unfadedBytes = 0;
   context.idleLooks = 0;
   context.playing = false;
   context.prefilledBytes = 0;
@@ -377,8 +410,8 @@ void SilencePlayedRegion(PlaybackContext& context, bool idle) {
   }
   context.idleLooks = idle ? context.idleLooks + 1 : 0;
   if (idle && !context.fadedOut && StreamIsLate(context) &&
-      queued < static_cast<LONG>(appState.currentHeader.Get().averageBytesPerSecond /
-                                 kRunOutPerSecond)) {
+      queued < static_cast<LONG>(appState.currentHeader.Get().averageBytesPerSecond / 1000 *
+                                 kRunOutMs)) {
     FadeOutQueuedEnd(context, play, write, queued);
   }
 }

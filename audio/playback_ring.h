@@ -41,8 +41,9 @@ bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG lengt
 // played with silence, so that a cursor overtaking the writer plays silence
 // rather than the ring's older sound, and shows the queued bytes on the
 // meter. idle: nothing came in the last receive wait; once the next chunk is
-// overdue, queued sound about to run out then fades out, and the next chunk
-// fades in.
+// overdue, queued sound that may run out before the next look fades out.
+// The next chunk puts the faded end back as it was if the device has taken
+// none of it, and otherwise fades in.
 // Failures are left to the next write to report.
 void SilencePlayedRegion(PlaybackContext& context, bool idle);
 

@@ -253,10 +253,13 @@ TEST_F(PlaybackRingTest, ThePlayedRegionIsSilencedSoAnUnderrunPlaysSilence) {
   EXPECT_TRUE(RingHolds(22004 + 880, 880, 120)) << "full level after 5 ms";
 }
 
-// At an idle look once the next chunk is overdue, sound that runs out before
-// the next look fades out over its last 5 ms instead of stopping with a
-// click; a ring that is merely low while chunks come on time is left alone.
-TEST_F(PlaybackRingTest, SoundAboutToRunOutFadesOutAtAnIdleLook) {
+// At an idle look once the next chunk is overdue, sound that may run out
+// before the next look (within 65 ms) fades out over its last 5 ms instead
+// of stopping with a click; a ring that is merely low while chunks come on
+// time is left alone. A chunk that comes before the device has taken any of
+// the fade puts the end back as it was and follows it seamlessly; one that
+// comes later fades in after what was heard of the fade.
+TEST_F(PlaybackRingTest, SoundThatMayRunOutFadesOutAndComesBackIfTheChunkDoes) {
   AnnounceFormat(44100, 2, 16, 176400);
   context_.fadeFrames = 220;
   for (size_t at = 0; at + 1 < buffer_.ring.size(); at += 2) {
@@ -266,19 +269,42 @@ TEST_F(PlaybackRingTest, SoundAboutToRunOutFadesOutAtAnIdleLook) {
   const auto sample = [this](size_t at) {
     return static_cast<int>(buffer_.ring[at] | buffer_.ring[at + 1] << 8);
   };
-  context_.writeOffset = 12000;
-  buffer_.cursors = {{10000, 10004}};
+  context_.writeOffset = 30000;
+  buffer_.cursors = {{10000, 10004}};  // 113 ms queued
   SilencePlayedRegion(context_, false);
-  EXPECT_EQ(sample(11996), 1000) << "a chunk may still come";
+  EXPECT_EQ(sample(29996), 1000) << "a chunk may still come";
   SilencePlayedRegion(context_, true);
   SilencePlayedRegion(context_, true);
-  EXPECT_EQ(sample(11996), 1000) << "100 ms idle: the next 139 ms block is not overdue yet";
+  EXPECT_EQ(sample(29996), 1000) << "100 ms idle: the next 139 ms block is not overdue yet";
   SilencePlayedRegion(context_, true);
-  EXPECT_EQ(sample(11116), 1000);
-  EXPECT_EQ(sample(11120), 1000) << "the fade's first frame";
-  EXPECT_EQ(sample(11560), 500);
-  EXPECT_LE(sample(11996), 5);
-  EXPECT_EQ(context_.writeOffset, 12000) << "the fade takes no time";
+  EXPECT_EQ(sample(29996), 1000) << "overdue, but more than the next look's worth is queued";
+  buffer_.cursors = {{19000, 19004}};  // 62 ms queued
+  SilencePlayedRegion(context_, true);
+  EXPECT_EQ(sample(29116), 1000);
+  EXPECT_EQ(sample(29120), 1000) << "the fade's first frame";
+  EXPECT_EQ(sample(29560), 500);
+  EXPECT_LE(sample(29996), 5);
+  EXPECT_EQ(context_.writeOffset, 30000) << "the fade takes no time";
+
+  buffer_.cursors = {{20000, 20004}};
+  ASSERT_TRUE(Write(1000));
+  EXPECT_EQ(sample(29560), 1000) << "the device took none of the fade: the end is put back";
+  EXPECT_EQ(sample(29996), 1000);
+  EXPECT_TRUE(RingHolds(30000, 0, 1000)) << "and the chunk follows it untouched";
+
+  SilencePlayedRegion(context_, false);
+  buffer_.cursors = {{30500, 30504}};  // 500 bytes queued: a partial fade
+  for (int look = 0; look < 3; ++look) {
+    SilencePlayedRegion(context_, true);
+  }
+  EXPECT_FALSE(RingHolds(30996, 996, 4)) << "faded";
+  buffer_.cursors = {{30900, 30904}};
+  ASSERT_TRUE(Write(1000));
+  EXPECT_FALSE(RingHolds(30996, 996, 4)) << "the device is playing the fade: it stays";
+  EXPECT_TRUE(std::all_of(buffer_.ring.begin() + 31000, buffer_.ring.begin() + 31004,
+                          [](BYTE value) { return value == 0; }))
+      << "the chunk fades in from silence";
+  EXPECT_TRUE(RingHolds(31000 + 880, 880, 120)) << "full level after 5 ms";
 }
 
 TEST_F(PlaybackRingTest, ChunkAcrossTheEndIsSplitAtTheEnd) {

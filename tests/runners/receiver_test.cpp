@@ -333,6 +333,7 @@ void ExpectFadesAroundThePause(const std::vector<std::uint32_t>& heard, size_t p
   while (before < pause && Left(heard[before]) == static_cast<int>(before + 1)) {
     ++before;
   }
+  EXPECT_GT(pause - before, 0u) << "the sound fades out";
   EXPECT_LE(pause - before, kFade) << "a fade, then silence";
   for (size_t i = before; i < pause; ++i) {
     EXPECT_LT(std::abs(Left(heard[i])), static_cast<int>(i + 1)) << "faded frame " << i;
