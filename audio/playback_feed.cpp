@@ -31,7 +31,7 @@ constexpr std::chrono::milliseconds kLongestFeedWait{1000};
 bool PlaybackFeed::Begin(const StreamHeader& header) {
   PlaybackSettings settings;
   settings.bytesPerSecond = header.averageBytesPerSecond;
-  settings.frameBytes = header.blockAlign > 0 ? header.blockAlign : 1;
+  settings.frameBytes = static_cast<std::uint32_t>(PlaybackFrameBytes(header));
   settings.fixedTargetSeconds = appState.latencyTargetMs.load() / 1000.0;
   settings.rateControl = RateControlEnabled();
   controller_.reset(new (std::nothrow) PlaybackController(settings));

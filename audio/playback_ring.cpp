@@ -327,8 +327,8 @@ HRESULT SetUpPlaybackBuffer(PlaybackContext& context, IDirectSound* device,
   // left by a larger buffer of an earlier connection would not even lie
   // inside this one.
   context.writeOffset = 0;
-  context.frameBytes = header.blockAlign > 0 ? static_cast<LONG>(header.blockAlign) : 1;
-  context.sampleBytes = static_cast<LONG>(header.bitsPerSample / 8);
+  context.frameBytes = PlaybackFrameBytes(header);
+  context.sampleBytes = format.wBitsPerSample / 8;
   context.fadeFrames = static_cast<LONG>(header.samplesPerSecond / kFadesPerSecond);
   context.fadeFrames = context.fadeFrames > 0 ? context.fadeFrames : 1;
   context.partialBytes = 0;

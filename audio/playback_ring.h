@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "audio/playback_context.h"
+#include "core/stream_header.h"
 
 // DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPOSITIONNOTIFY |
 // DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2 (0x181A0): the
@@ -19,6 +20,14 @@
 inline constexpr DWORD kPlaybackBufferFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLVOLUME |
                                               DSBCAPS_CTRLPOSITIONNOTIFY | DSBCAPS_GLOBALFOCUS |
                                               DSBCAPS_GETCURRENTPOSITION2;
+
+// The frame of the header's format as its playback buffer takes it (a
+// WAVEFORMATEX keeps the low 16 bits of blockAlign), and 1 for none: the
+// other 16 bits of a peer's header cannot make the writer's sums overflow.
+inline LONG PlaybackFrameBytes(const StreamHeader& header) {
+  const WORD frame = LOWORD(header.blockAlign);
+  return frame > 0 ? frame : 1;
+}
 
 // Makes the stopped playback buffer in *bufferOut from appState.currentHeader,
 // with its notification positions, resets appliedVolume and the write offset,

@@ -97,6 +97,18 @@ TEST_F(PlaybackRingTest, SetUpMakesAQuarterSecondRingFromTheHeader) {
   AnnounceFormat(11025, 1, 32, 44101);
   ASSERT_EQ(SetUpPlaybackBuffer(context_, &device, &context_.playbackBuffer), DS_OK);
   EXPECT_EQ(context_.bufferBytes, 11025) << "the remainder is dropped";
+
+  // A peer's header may claim a block align beyond the 16 bits a format
+  // holds: the writer's frame is the one the buffer plays.
+  AnnounceFormat(8000, 1, 8, 8000);
+  StreamHeader claimed = appState.currentHeader.Get();
+  claimed.blockAlign = 0x80000001;
+  appState.currentHeader.Store(EncodeHeader(claimed));
+  ASSERT_EQ(SetUpPlaybackBuffer(context_, &device, &context_.playbackBuffer), DS_OK);
+  EXPECT_EQ(device.format.nBlockAlign, 1);
+  EXPECT_EQ(context_.frameBytes, 1);
+  LONG queued = 0;
+  EXPECT_EQ(LookAtPlaybackRing(context_, &queued), 1999) << "the ring less one frame";
 }
 
 TEST_F(PlaybackRingTest, SetUpReportsTheStepThatFailed) {
