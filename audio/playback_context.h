@@ -53,9 +53,9 @@ struct PlaybackContext {
   LONG fadeInStep = -1;   // where the next written frame is in a fade-in; -1: none
   bool fadedOut = false;  // the queued sound's end was faded out
   // That end as it was before the fade (unfadedBytes of it, up to
-  // writeOffset): put back when the next sound comes before the device has
-  // taken any of the fade, so that a chunk that was only late plays on
-  // seamlessly.
+  // writeOffset): put back when the next sound comes while the device is
+  // still a step short of the fade, so that a chunk that was only late plays
+  // on seamlessly.
   BYTE unfadedEnd[kMaxUnfadedEnd] = {};
   LONG unfadedBytes = 0;
   LONG idleLooks = 0;  // receive waits without data since the last write

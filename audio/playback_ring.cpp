@@ -25,6 +25,7 @@ constexpr DWORD kLooksPerSecond = 20;
 // its end is faded out now rather than stopping with a click. The fade is
 // undone if the chunk comes before the device has taken any of it.
 constexpr DWORD kRunOutMs = 1000 / kLooksPerSecond + 15;
+constexpr DWORD kDeviceStepsPerSecond = 100;
 
 // The frame the writer keeps whole: blockAlign, or a byte for a frame larger
 // than it can carry.
@@ -98,10 +99,10 @@ LONG RoomFor(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
   return room > 0 ? room - room % WholeFrame(context) : 0;
 }
 
-// New sound is about to go in after a faded end: if the device has taken
-// none of the fade, the end goes back to what it was and the sound plays on
+// New sound is about to go in after a faded end: while the device is still
+// short of the fade, the end goes back to what it was and the sound plays on
 // as if nothing had been faded; otherwise the new sound fades in after what
-// was heard of the fade.
+// is heard of the fade.
 void PutBackUnfadedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
   if (!context.fadedOut || context.unfadedBytes == 0) {
     return;
@@ -112,7 +113,12 @@ void PutBackUnfadedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCu
       RingDistance(context, static_cast<LONG>(playCursor), static_cast<LONG>(writeCursor));
   const LONG start = (context.writeOffset - bytes + context.bufferBytes) % context.bufferBytes;
   RingSpan span;
-  if (context.queuedBytes - lead < bytes ||
+  // The device moves on in steps (10 ms for the sound server's requests):
+  // with less than one beyond the faded end, it may take part of that end
+  // while it is being put back, and hear the fade break off.
+  const LONG step =
+      static_cast<LONG>(appState.currentHeader.Get().averageBytesPerSecond / kDeviceStepsPerSecond);
+  if (context.queuedBytes - lead < bytes + step ||
       FAILED(LockSpan(context.playbackBuffer, start, bytes, span))) {
     context.fadeInStep = 0;
     return;

@@ -51,8 +51,8 @@ bool WritePlaybackBlock(PlaybackContext& context, const void* source, LONG lengt
 // rather than the ring's older sound, and shows the queued bytes on the
 // meter. idle: nothing came in the last receive wait; once the next chunk is
 // overdue, queued sound that may run out before the next look fades out.
-// The next chunk puts the faded end back as it was if the device has taken
-// none of it, and otherwise fades in.
+// The next chunk puts the faded end back as it was while the device is still
+// a step (10 ms) short of it, and otherwise fades in.
 // Failures are left to the next write to report.
 void SilencePlayedRegion(PlaybackContext& context, bool idle);
 

@@ -268,9 +268,9 @@ TEST_F(PlaybackRingTest, ThePlayedRegionIsSilencedSoAnUnderrunPlaysSilence) {
 // At an idle look once the next chunk is overdue, sound that may run out
 // before the next look (within 65 ms) fades out over its last 5 ms instead
 // of stopping with a click; a ring that is merely low while chunks come on
-// time is left alone. A chunk that comes before the device has taken any of
-// the fade puts the end back as it was and follows it seamlessly; one that
-// comes later fades in after what was heard of the fade.
+// time is left alone. A chunk that comes while the device is still a step
+// short of the fade puts the end back as it was and follows it seamlessly;
+// one that comes later fades in after what is heard of the fade.
 TEST_F(PlaybackRingTest, SoundThatMayRunOutFadesOutAndComesBackIfTheChunkDoes) {
   AnnounceFormat(44100, 2, 16, 176400);
   context_.fadeFrames = 220;
@@ -300,7 +300,7 @@ TEST_F(PlaybackRingTest, SoundThatMayRunOutFadesOutAndComesBackIfTheChunkDoes) {
 
   buffer_.cursors = {{20000, 20004}};
   ASSERT_TRUE(Write(1000));
-  EXPECT_EQ(sample(29560), 1000) << "the device took none of the fade: the end is put back";
+  EXPECT_EQ(sample(29560), 1000) << "the device is far from the fade: the end is put back";
   EXPECT_EQ(sample(29996), 1000);
   EXPECT_TRUE(RingHolds(30000, 0, 1000)) << "and the chunk follows it untouched";
 
