@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 #include "tests/support/signal_analysis.h"
 #include "tests/support/sound_helpers.h"
@@ -66,27 +67,29 @@ struct Pacer {
 // this thread moves a handful of readings, where it moved the difference of
 // the first and the last by as much as 1 % (80 ms late at the end).
 struct PaceFit {
+  struct Line {  // one buffer's sums
+    double sumY = 0;
+    double sumTY = 0;
+  };
   double count = 0;
   double sumT = 0;
   double sumTT = 0;
-  double sumFull = 0;
-  double sumTFull = 0;
-  double sumEmpty = 0;
-  double sumTEmpty = 0;
+  Line full;
+  Line empty;
 
-  void Add(double t, double full, double empty) {
+  void Add(double t, double fullPlayed, double emptyPlayed) {
     count += 1;
     sumT += t;
     sumTT += t * t;
-    sumFull += full;
-    sumTFull += t * full;
-    sumEmpty += empty;
-    sumTEmpty += t * empty;
+    for (auto [line, y] : {std::pair{&full, fullPlayed}, std::pair{&empty, emptyPlayed}}) {
+      line->sumY += y;
+      line->sumTY += t * y;
+    }
   }
 
-  double Slope(double sumY, double sumTY) const {
+  double Slope(const Line& line) const {
     const double spread = count * sumTT - sumT * sumT;
-    return spread > 0 ? (count * sumTY - sumT * sumY) / spread : 0;
+    return spread > 0 ? (count * line.sumTY - sumT * line.sumY) / spread : 0;
   }
 };
 
@@ -146,8 +149,8 @@ PaceRatios MeasurePaceRatios(const std::string& name) {
       fit.Add(seconds, full.played, empty.played);
     }
   }
-  ratios.full = fit.Slope(fit.sumFull, fit.sumTFull) / kBytesPerSecond;
-  ratios.empty = fit.Slope(fit.sumEmpty, fit.sumTEmpty) / kBytesPerSecond;
+  ratios.full = fit.Slope(fit.full) / kBytesPerSecond;
+  ratios.empty = fit.Slope(fit.empty) / kBytesPerSecond;
   ExpectControlRefusals(device.get());
   return ratios;
 }
