@@ -9,6 +9,7 @@
 #include "bench/click_track.h"
 #include "tests/e2e/sound_rig.h"
 #include "tests/e2e/tone_checks.h"
+#include "tests/support/signal_analysis.h"
 
 namespace twbench {
 namespace {
@@ -148,21 +149,14 @@ double ClickRig::RecordingRate() const {
     return kRate;
   }
   const Clock::time_point first = arrivals.front().at;
-  double n = 0, sumT = 0, sumF = 0, sumTT = 0, sumTF = 0;
+  twtest::SlopeFit fit;
   for (const twtest::Arrival& arrival : arrivals) {
     const double t = std::chrono::duration<double>(arrival.at - first).count();
-    if (t < 1) {
-      continue;
+    if (t >= 1) {
+      fit.Add(t, static_cast<double>(arrival.total / twtest::kFrameBytes));
     }
-    const double frames = static_cast<double>(arrival.total / twtest::kFrameBytes);
-    n += 1;
-    sumT += t;
-    sumF += frames;
-    sumTT += t * t;
-    sumTF += t * frames;
   }
-  const double spread = n * sumTT - sumT * sumT;
-  return n < 2 || spread <= 0 ? kRate : (n * sumTF - sumT * sumF) / spread;
+  return fit.Slope(kRate);
 }
 
 size_t ClickRig::FrameAt(Clock::time_point moment) const {

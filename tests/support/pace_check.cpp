@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
-#include <utility>
 
 #include "tests/support/signal_analysis.h"
 #include "tests/support/sound_helpers.h"
@@ -62,37 +61,6 @@ struct Pacer {
   }
 };
 
-// The least-squares slope of bytes played against time, over every reading
-// of the measured stretch: a moment the machine held the device's clock or
-// this thread moves a handful of readings, where it moved the difference of
-// the first and the last by as much as 1 % (80 ms late at the end).
-struct PaceFit {
-  struct Line {  // one buffer's sums
-    double sumY = 0;
-    double sumTY = 0;
-  };
-  double count = 0;
-  double sumT = 0;
-  double sumTT = 0;
-  Line full;
-  Line empty;
-
-  void Add(double t, double fullPlayed, double emptyPlayed) {
-    count += 1;
-    sumT += t;
-    sumTT += t * t;
-    for (auto [line, y] : {std::pair{&full, fullPlayed}, std::pair{&empty, emptyPlayed}}) {
-      line->sumY += y;
-      line->sumTY += t * y;
-    }
-  }
-
-  double Slope(const Line& line) const {
-    const double spread = count * sumTT - sumT * sumT;
-    return spread > 0 ? (count * line.sumTY - sumT * line.sumY) / spread : 0;
-  }
-};
-
 bool Start(IDirectSound* device, Pacer& pacer, bool fill, DWORD frequency) {
   WAVEFORMATEX format = PcmFormat(2, 44100, 16);
   DSBUFFERDESC description =
@@ -137,7 +105,12 @@ PaceRatios MeasurePaceRatios(const std::string& name) {
     return ratios;
   }
   const Clock::time_point measureFrom = Clock::now() + kSettle;
-  PaceFit fit;
+  // The slope through every reading of the measured stretch: a moment the
+  // machine held the device's clock or this thread moves a handful of
+  // readings, where it moved the difference of the first and the last by as
+  // much as 1 % (80 ms late at the end).
+  SlopeFit fullFit;
+  SlopeFit emptyFit;
   while (Clock::now() < measureFrom + kMeasured) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!full.Follow() || !empty.Follow() || !full.TopUp()) {
@@ -146,11 +119,12 @@ PaceRatios MeasurePaceRatios(const std::string& name) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - measureFrom).count();
     if (seconds >= 0) {
-      fit.Add(seconds, full.played, empty.played);
+      fullFit.Add(seconds, full.played);
+      emptyFit.Add(seconds, empty.played);
     }
   }
-  ratios.full = fit.Slope(fit.full) / kBytesPerSecond;
-  ratios.empty = fit.Slope(fit.empty) / kBytesPerSecond;
+  ratios.full = fullFit.Slope() / kBytesPerSecond;
+  ratios.empty = emptyFit.Slope() / kBytesPerSecond;
   ExpectControlRefusals(device.get());
   return ratios;
 }

@@ -52,6 +52,19 @@ double Median(std::vector<double> values, double none) {
   return values[values.size() / 2];
 }
 
+void SlopeFit::Add(double t, double y) {
+  count_ += 1;
+  sumT_ += t;
+  sumY_ += y;
+  sumTT_ += t * t;
+  sumTY_ += t * y;
+}
+
+double SlopeFit::Slope(double none) const {
+  const double spread = count_ * sumTT_ - sumT_ * sumT_;
+  return spread > 0 ? (count_ * sumTY_ - sumT_ * sumY_) / spread : none;
+}
+
 double Rms(const std::vector<double>& samples) {
   double sum = 0;
   for (double value : samples) {

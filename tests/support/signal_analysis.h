@@ -26,4 +26,20 @@ double Median(std::vector<double> values, double none = 0);
 
 WAVEFORMATEX PcmFormat(WORD channels, DWORD samplesPerSec, WORD bitsPerSample);
 
+// The least-squares slope of y over t, added a point at a time (a rate from
+// timed counts, which one late reading hardly moves); `none` with fewer than
+// two distinct times.
+class SlopeFit {
+ public:
+  void Add(double t, double y);
+  double Slope(double none = 0) const;
+
+ private:
+  double count_ = 0;
+  double sumT_ = 0;
+  double sumY_ = 0;
+  double sumTT_ = 0;
+  double sumTY_ = 0;
+};
+
 }  // namespace twtest
