@@ -23,7 +23,7 @@ constexpr DWORD kLooksPerSecond = 20;
 // Sound queued below this much when the next chunk is overdue may run out
 // before the next idle look (a receive wait, and 15 ms for a late one), so
 // its end is faded out now rather than stopping with a click. The fade is
-// undone if the chunk comes before the device has taken any of it.
+// undone if the chunk comes while the device is still a step short of it.
 constexpr DWORD kRunOutMs = 1000 / kLooksPerSecond + 15;
 constexpr DWORD kDeviceStepsPerSecond = 100;
 
