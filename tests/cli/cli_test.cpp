@@ -349,7 +349,7 @@ TEST(CliEndToEnd, VerboseServerPrintsEveryReceivedText) {
   EXPECT_TRUE(server.WaitForOutLine("Received 0 24576", kWaitMs));
   EXPECT_TRUE(server.WaitForOutLine("Received 1 24576", kWaitMs));
   // The adaptive target starts at its floor on a clean link.
-  EXPECT_TRUE(server.WaitForOutLine("Playback target 25 ms", kWaitMs));
+  EXPECT_TRUE(server.WaitForOutLine("Playback target 25 ms", kWaitMs)) << Joined(server.OutLines());
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   server.Signal(SIGINT);
   EXPECT_EQ(server.Wait(kWaitMs), 0);
