@@ -40,6 +40,16 @@ LONG RingDistance(const PlaybackContext& context, LONG from, LONG to) {
   return distance < 0 ? distance + context.bufferBytes : distance;
 }
 
+// Where the last `bytes` written before writeOffset begin.
+LONG OffsetBeforeWriter(const PlaybackContext& context, LONG bytes) {
+  return (context.writeOffset - bytes + context.bufferBytes) % context.bufferBytes;
+}
+
+// What the device has taken beyond its play cursor and can no longer change.
+LONG DeviceLead(const PlaybackContext& context, DWORD playCursor, DWORD writeCursor) {
+  return RingDistance(context, static_cast<LONG>(playCursor), static_cast<LONG>(writeCursor));
+}
+
 WAVEFORMATEX FormatOf(const StreamHeader& header) {
   WAVEFORMATEX format{};
   format.wFormatTag = WAVE_FORMAT_PCM;
@@ -109,9 +119,8 @@ void PutBackUnfadedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCu
   }
   const LONG bytes = context.unfadedBytes;
   context.unfadedBytes = 0;
-  const LONG lead =
-      RingDistance(context, static_cast<LONG>(playCursor), static_cast<LONG>(writeCursor));
-  const LONG start = (context.writeOffset - bytes + context.bufferBytes) % context.bufferBytes;
+  const LONG lead = DeviceLead(context, playCursor, writeCursor);
+  const LONG start = OffsetBeforeWriter(context, bytes);
   RingSpan span;
   // The device moves on in steps (10 ms for the sound server's requests):
   // with less than one beyond the faded end, it may take part of that end
@@ -276,7 +285,7 @@ bool StreamIsLate(const PlaybackContext& context) {
 void RepublishSoundEnd(PlaybackContext& context) {
   const LONG frame = context.frameBytes < context.bufferBytes ? context.frameBytes : 1;
   RingSpan span;
-  const LONG start = (context.writeOffset - frame + context.bufferBytes) % context.bufferBytes;
+  const LONG start = OffsetBeforeWriter(context, frame);
   if (SUCCEEDED(LockSpan(context.playbackBuffer, start, frame, span))) {
     UnlockSpan(context.playbackBuffer, span);
   }
@@ -285,8 +294,7 @@ void RepublishSoundEnd(PlaybackContext& context) {
 // Fades out the end of the queued sound that the device has not taken yet,
 // so that running out is not a click, and keeps that end as it was.
 void FadeOutQueuedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCursor, LONG queued) {
-  const LONG lead =
-      RingDistance(context, static_cast<LONG>(playCursor), static_cast<LONG>(writeCursor));
+  const LONG lead = DeviceLead(context, playCursor, writeCursor);
   const LONG frame = context.frameBytes;
   LONG frames = queued > lead ? (queued - lead) / frame : 0;
   frames = frames < context.fadeFrames ? frames : context.fadeFrames;
@@ -294,8 +302,7 @@ void FadeOutQueuedEnd(PlaybackContext& context, DWORD playCursor, DWORD writeCur
   context.fadedOut = true;
   context.unfadedBytes = 0;
   RingSpan span;
-  const LONG start =
-      (context.writeOffset - frames * frame + context.bufferBytes) % context.bufferBytes;
+  const LONG start = OffsetBeforeWriter(context, frames * frame);
   if (frames == 0 || FAILED(LockSpan(context.playbackBuffer, start, frames * frame, span))) {
     return;
   }
