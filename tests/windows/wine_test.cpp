@@ -312,11 +312,13 @@ TEST_F(WindowsBuild, LinuxClientStreamsTheToneToTheWindowsServer) {
 TEST_F(WindowsBuild, TheWindowsServersRateFollowsASlowLinuxClient) {
   constexpr int kClockPpm = -2000;
   constexpr int kToneHzSent = 437;
-  // Two minutes, the last minute measured in two halves: the controller
-  // first brings the start (a full ring) down to its target, and its loop
-  // settles within about the first minute and a half.
+  // Two minutes, the last measured: the controller first brings the start
+  // (a full ring) down to its target, and its loop settles within about the
+  // first minute. Unfollowed, the start's excess lasts about two minutes
+  // before the ring runs dry and the tone comes at the Client's pace.
   constexpr double kStreamSeconds = 120;
-  constexpr double kMeasuredSeconds = 30;  // each of the last two
+  constexpr double kMeasuredSeconds = 60;
+  constexpr double kWindowSeconds = 5;
   const int port = FreeLoopbackPort();
   std::unique_ptr<ChildProcess> server = StartDriver({"server", std::to_string(port), "150"});
   ASSERT_TRUE(server->WaitForLine("status: Wait for incoming...", kStartMs)) << Output(*server);
@@ -335,22 +337,23 @@ TEST_F(WindowsBuild, TheWindowsServersRateFollowsASlowLinuxClient) {
   server->Signal(SIGTERM);
   Finish(*server, kExitMs);
   const std::vector<double> left = StereoChannel(recorder.Bytes(), 0);
-  const auto measured = static_cast<long>(kMeasuredSeconds * kRecordRate);
+  // Wine now and then loses 20-30 ms of output (a 5 s window reads up to
+  // 4 Hz low), which the controller then finds held beyond its level and
+  // plays out at up to 0.3 % fast over the next seconds: two or three
+  // windows off, either way. A wrong rate shows in every window.
+  const auto window = static_cast<long>(kWindowSeconds * kRecordRate);
   const auto end = left.begin() + static_cast<long>(frames);
-  const double last = FrequencyHz({end - measured, end}, kRecordRate);
-  const double before = FrequencyHz({end - 2 * measured, end - measured}, kRecordRate);
-  std::printf(
-      "[ measured ] Windows Server, the %.0f s before the last at %.3f Hz, the last at "
-      "%.3f Hz\n",
-      kMeasuredSeconds, before, last);
-  // Within 0.3 Hz (690 ppm): the controller's target still narrows as it
-  // sees Wine's late landings again, and its level follows at up to 3 ms a
-  // second; unfollowed is 0.87 Hz away. A stall of this shared machine
-  // makes a chunk late: the target rises and the rate plays up to 0.5 %
-  // slow for a while to fill it (1.3 Hz low over 30 s in one CI run), so
-  // one of the last two windows must be within it; unfollowed, neither is.
+  std::vector<double> hz;
+  for (auto from = end - static_cast<long>(kMeasuredSeconds * kRecordRate); from < end;
+       from += window) {
+    hz.push_back(FrequencyHz({from, from + window}, kRecordRate));
+  }
+  const double median = Median(hz);
+  std::printf("[ measured ] Windows Server, the last %.0f s in %.0f s windows: median %.3f Hz\n",
+              kMeasuredSeconds, kWindowSeconds, median);
+  // Within 0.3 Hz (690 ppm); unfollowed is 0.87 Hz away.
   const double followed = kToneHzSent * (1 + kClockPpm * 1e-6);
-  EXPECT_LT(std::min(std::fabs(last - followed), std::fabs(before - followed)), 0.3);
+  EXPECT_LT(std::fabs(median - followed), 0.3);
 }
 
 }  // namespace
