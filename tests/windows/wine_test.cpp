@@ -71,14 +71,21 @@ struct Tone {
   int offWindows = 0;
 };
 
+// The tone's frequency in each whole window of the span.
+std::vector<double> WindowFrequencies(const std::vector<double>& left, Span span, size_t window) {
+  std::vector<double> hz;
+  for (size_t at = span.from; at + window <= span.from + span.count; at += window) {
+    const auto from = left.begin() + static_cast<long>(at);
+    hz.push_back(FrequencyHz({from, from + static_cast<long>(window)}, kRecordRate));
+  }
+  return hz;
+}
+
 void MeasureWindows(const std::vector<double>& left, Span span, Tone& tone) {
   const size_t window = kRecordRate / 10;
-  std::vector<double> hz;
+  const std::vector<double> hz = WindowFrequencies(left, span, window);
   std::vector<double> rms;
   for (size_t at = span.from; at + window <= span.from + span.count; at += window) {
-    const std::vector<double> part(left.begin() + static_cast<long>(at),
-                                   left.begin() + static_cast<long>(at + window));
-    hz.push_back(FrequencyHz(part, kRecordRate));
     rms.push_back(RmsOf(left, Span{at, window}));
   }
   tone.hz = Median(hz);
@@ -342,14 +349,9 @@ TEST_F(WindowsBuild, TheWindowsServersRateFollowsASlowLinuxClient) {
   // plays out at up to 0.3 % fast over the next seconds; a stall of this
   // shared machine makes a chunk late, and the raised target fills at up to
   // 0.5 % slow. Either moves a few windows; a wrong rate moves every one.
-  const auto window = static_cast<long>(kWindowSeconds * kRecordRate);
-  const auto end = left.begin() + static_cast<long>(frames);
-  std::vector<double> hz;
-  for (auto from = end - static_cast<long>(kMeasuredSeconds * kRecordRate); from < end;
-       from += window) {
-    hz.push_back(FrequencyHz({from, from + window}, kRecordRate));
-  }
-  const double median = Median(hz);
+  const auto measured = static_cast<size_t>(kMeasuredSeconds * kRecordRate);
+  const double median = Median(WindowFrequencies(
+      left, Span{frames - measured, measured}, static_cast<size_t>(kWindowSeconds * kRecordRate)));
   std::printf("[ measured ] Windows Server, the last %.0f s in %.0f s windows: median %.3f Hz\n",
               kMeasuredSeconds, kWindowSeconds, median);
   // Within 0.3 Hz (690 ppm); unfollowed is 0.87 Hz away.
